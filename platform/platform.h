@@ -1,0 +1,55 @@
+// The stand-in for the console graphics and mouse library, and the terminal,
+// over SDL2. Nothing above this layer includes SDL headers.
+#pragma once
+
+#include <cstdint>
+
+// ---- Video (the console graphics library's names) -------------------------
+
+// vga_modeinfo: what a listed mode offers.
+struct vga_modeinfo {
+  int width;
+  int height;
+  int bytesperpixel;
+  int linewidth;
+  int colors;
+};
+
+// G640x480x64K: the one graphics mode, 640 x 480 with 65,536 colours.
+constexpr int G640x480x64K = 18;
+// TEXT: mode 0 closes the graphics mode.
+constexpr int TEXT = 0;
+
+// vga_init: finds a display; modes are listed only when one can be opened.
+int vga_init();
+// vga_hasmode: mode is listed (0 to 49).
+int vga_hasmode(int mode);
+// vga_getmodeinfo: the mode's description, nullptr when not listed.
+vga_modeinfo* vga_getmodeinfo(int mode);
+// vga_setmode: opens the mode (a window) or, with TEXT, closes it.
+int vga_setmode(int mode);
+// vga_screenon: shows the screen.
+int vga_screenon();
+// vga_getgraphmem: the linear 640 x 480 screen memory, 16 bits a pixel.
+unsigned char* vga_getgraphmem();
+// vga_getcolors: colours of the open mode.
+int vga_getcolors();
+// vga_setcolor: colour for vga_drawpixel and vga_drawline.
+int vga_setcolor(int colour);
+// vga_drawpixel, vga_drawline, vga_getpixel: pixel access in screen memory.
+int vga_drawpixel(int x, int y);
+int vga_drawline(int x1, int y1, int x2, int y2);
+int vga_getpixel(int x, int y);
+
+// ---- Mouse (the console mouse library's names) -----------------------------
+
+int mouse_init(const char* device, int type, int samplerate);
+void mouse_setxrange(int x1, int x2);
+void mouse_setyrange(int y1, int y2);
+void mouse_setscale(int scale);
+int mouse_waitforupdate();
+int mouse_getx();
+int mouse_gety();
+int mouse_getbutton();
+void mouse_setposition(int x, int y);
+void mouse_close();

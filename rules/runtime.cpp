@@ -1,0 +1,31 @@
+#include "rules/runtime.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+void (*ShutdownHook)() = nullptr;
+}
+
+void SetRunErrorShutdown(void (*hook)()) { ShutdownHook = hook; }
+
+[[noreturn]] void RunErrorAt(int code, const void* place) {
+  // The hook may itself fail (drawing while no mode is open ends the program
+  // with its own report), so it is taken away before it runs.
+  void (*hook)() = ShutdownHook;
+  ShutdownHook = nullptr;
+  if (hook != nullptr) hook();
+  auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(place));
+  std::fflush(stdout);
+  std::printf("Runtime error %d at 0x%08X\n", code, static_cast<unsigned>(address));
+  std::fflush(stdout);
+  std::exit(code);
+}
+
+[[noreturn]] __attribute__((noinline)) void RunError(int code) {
+  RunErrorAt(code, __builtin_return_address(0));
+}
+
+[[noreturn]] __attribute__((noinline, cold)) void RangeError() {
+  RunErrorAt(RangeErrorCode, __builtin_return_address(0));
+}
