@@ -136,6 +136,17 @@ void MakeMove(Move move, int side);
 // side's king (the last kind-6 entry); false when side has no king.
 bool KingAttacked(int side);
 
+// ---- Counting the legal-move tree (perft) ----------------------------------
+
+// LegalMoveArray: the legal moves of one side, one per move-buffer slot.
+using LegalMoveArray = Array<Move, 1, MoveBufferSize>;
+// LegalMoves: side's generated moves, in generation order, after which its
+// king is not attacked (tried with MakeMove on the globals, then restored).
+int LegalMoves(int side, LegalMoveArray& moves);
+// CountLeaves: leaves of the legal-move tree depth plies deep, side moving
+// first, promotions to queen; the position and PromotionKind are unchanged.
+std::uint64_t CountLeaves(int depth, int side);
+
 // ---- Validation ---------------------------------------------------------------
 
 // ValidateMove: the six tests in order; with showErrors the first failure is
