@@ -116,6 +116,8 @@ void DrawPointer(std::int16_t x, std::int16_t y);
 
 // MessageBox: a titled box of "|"-separated lines; waits for Enter, Esc or Space.
 void MessageBox(const std::string& title, const std::string& text);
+// DrawMessageBox: the box of MessageBox alone, without waiting for a key.
+void DrawMessageBox(const std::string& title, const std::string& text);
 // ShowInfoPanel: one or two lines at the bottom, broken at a space within 57.
 void ShowInfoPanel(const std::string& text);
 // ShowStatus: one word in the box at the bottom right.

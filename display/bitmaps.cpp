@@ -1,0 +1,98 @@
+// Piece bitmaps: reading the grey files and putting them on the screen.
+
+#include <cerrno>
+#include <cstdio>
+
+#include "display/display.h"
+
+// PieceBitmaps: kinds 1..6, filled once by LoadGraphics; grey levels 0..255,
+// 0 transparent.
+Array<PieceBitmap, 1, 6> PieceBitmaps;
+
+namespace {
+
+constexpr int PieceSide = 48;
+constexpr int PieceFileSize = PieceSide * PieceSide;
+constexpr int ImageWidth = 640;
+constexpr int ImageHeight = 480;
+
+// ReadFailure: the error number for a read that came up short: the system's
+// when the read itself failed (a directory, a device error), otherwise 100.
+int ReadFailure(std::FILE* file) {
+  const int code = std::ferror(file) && errno != 0 ? errno : ShortFileErrorCode;
+  std::fclose(file);
+  return code;
+}
+
+// LightenedGrey: round(0.75 g + 63) with halves to the even neighbour, in
+// quarters so that no floating-point mode can change it.
+std::uint8_t LightenedGrey(std::uint8_t g) {
+  const int quarters = 3 * g + 252;
+  int whole = quarters / 4;
+  const int rest = quarters % 4;
+  if (rest > 2 || (rest == 2 && whole % 2 == 1)) ++whole;
+  return static_cast<std::uint8_t>(whole);
+}
+
+}  // namespace
+
+void ReadPieceBitmap(const char* fileName, PieceBitmap& bitmap) {
+  errno = 0;
+  std::FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) RunError(errno);
+  std::uint8_t bytes[PieceFileSize];
+  if (std::fread(bytes, 1, PieceFileSize, file) != PieceFileSize) RunError(ReadFailure(file));
+  std::fclose(file);
+  // Row j of the file becomes entry j of every column.
+  for (int j = 0; j < PieceSide; ++j)
+    for (int i = 0; i < PieceSide; ++i) bitmap[i][j] = bytes[PieceSide * j + i];
+}
+
+Colour GreyToColour(std::uint8_t grey) {
+  return static_cast<Colour>((grey >> 3) * 2048 + (grey >> 2) * 32 + (grey >> 3));
+}
+
+void DrawBitmapRaw(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap) {
+  for (int j = 0; j < PieceSide; ++j)
+    for (int i = 0; i < PieceSide; ++i)
+      SetPixel(static_cast<std::int16_t>(x + i), static_cast<std::int16_t>(y + j), bitmap[i][j]);
+}
+
+void DrawPieceGrey(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap) {
+  for (int j = 0; j < PieceSide; ++j) {
+    for (int i = 0; i < PieceSide; ++i) {
+      const std::uint8_t g = bitmap[i][j];
+      if (g != 0)
+        SetPixel(static_cast<std::int16_t>(x + i), static_cast<std::int16_t>(y + j),
+                 GreyToColour(LightenedGrey(g)));
+    }
+  }
+}
+
+void DrawPieceGreen(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap) {
+  for (int j = 0; j < PieceSide; ++j) {
+    for (int i = 0; i < PieceSide; ++i) {
+      const std::uint8_t g = bitmap[i][j];
+      if (g != 0)
+        SetPixel(static_cast<std::int16_t>(x + i), static_cast<std::int16_t>(y + j),
+                 static_cast<Colour>((g >> 2) << 5));
+    }
+  }
+}
+
+void ShowScreenImage(const char* fileName) {
+  // Every failure here, a missing file included, is reported as 100, at the
+  // first row that cannot be read whole; the rows above it stay drawn.
+  std::FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) RunError(ShortFileErrorCode);
+  std::uint8_t row[ImageWidth];
+  for (int y = 0; y < ImageHeight; ++y) {
+    if (std::fread(row, 1, ImageWidth, file) != ImageWidth) {
+      std::fclose(file);
+      RunError(ShortFileErrorCode);
+    }
+    for (int x = 0; x < ImageWidth; ++x)
+      SetPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), GreyToColour(row[x]));
+  }
+  std::fclose(file);
+}
