@@ -51,6 +51,9 @@ void ShowVariation(long double score);
 // RealText: fixed-point text with the given decimals, rounded, right-aligned
 // in width characters (the width grows when the number needs more).
 std::string RealText(long double value, int width, int decimals);
+// OrderedMoves: side's moves on the current Board in the order the search
+// tries them (classes 5, 3, 1, each in generation order); answers the number.
+int OrderedMoves(int side, const PieceList& list, std::uint8_t count, MoveBufferArray& ordered);
 
 // ---- The computer's move ----------------------------------------------------------
 
@@ -67,6 +70,21 @@ long double ClockSeconds();
 // ElapsedSeconds: seconds from an earlier ClockSeconds reading to a later
 // one, correct across midnight.
 long double ElapsedSeconds(long double earlier, long double later);
+// ComputerOutcome: what the computer's turn comes to once its move is chosen.
+enum class ComputerOutcome : std::uint8_t { Move, NoMove, Surrender, Mate };
+// ComputerChoice: the chosen move, the root score, whether validation accepts
+// the move (false without validating when there is no move), the outcome and
+// the seconds the search took.
+struct ComputerChoice {
+  Move Chosen;
+  long double Score;
+  bool Legal;
+  ComputerOutcome Outcome;
+  long double Seconds;
+};
+// ChooseComputerMove: the timed search and the check of its move, shared by
+// ComputerMove and the benchmark; shows no message and makes no move.
+ComputerChoice ChooseComputerMove(int side);
 // ComputerMove: searches, then plays, resigns, reports no move, or plays and
 // announces mate (ending the program); true when the game goes on.
 bool ComputerMove(int side);
