@@ -31,6 +31,10 @@ extern bool PointerEmulation;
 extern EmulatedPointerState EmulatedPointer;
 // EscapePressed: set when the emulation reads Esc; never cleared.
 extern bool EscapePressed;
+// UnusedEmulationKey: the last ordinary key the emulation read and had no use
+// for (0 for none), so that the move entry sees Q without reading the keyboard
+// behind the pointer's back.
+extern std::uint8_t UnusedEmulationKey;
 
 // OpenMouse: mouse_init("/dev/gpmdata", 7, 1200), ranges and scale; true on success.
 bool OpenMouse();
