@@ -62,6 +62,8 @@ bool KeyWaiting();
 // ReadKeyCode: the next key code, waiting for one; extended keys give 0 and
 // then a scan code (Up 72, Left 75, Right 77, Down 80, Page Down 81).
 std::uint8_t ReadKeyCode();
+// FontGlyphs: the built-in 8 x 8 font, rows 0..7 of each byte's glyph, bit 7 leftmost.
+extern const Array<Array<std::uint8_t, 0, 7>, 0, 255> FontGlyphs;
 
 // ---- Screen start-up and layout ------------------------------------------------------
 

@@ -41,6 +41,31 @@ int vga_drawpixel(int x, int y);
 int vga_drawline(int x1, int y1, int x2, int y2);
 int vga_getpixel(int x, int y);
 
+// ---- Start, keys, terminal and presenting ----------------------------------
+
+// PlatformStart: terminal to raw input, display probed, exit handlers set;
+// runs once, on the first use of any platform function.
+void PlatformStart();
+// DisplayUnavailableReason: why no graphics mode is listed ("" when one is).
+const char* DisplayUnavailableReason();
+// KeyInput: one key byte; window keys arrive already translated, so they
+// never start an escape sequence.
+struct KeyInput {
+  std::uint8_t Code;
+  bool FromWindow;
+};
+// PeekKeyInput: the oldest unread key byte, if there is one (never waits).
+bool PeekKeyInput(KeyInput& input);
+// TakeKeyInput: removes the oldest key byte, waiting for one if needed; the
+// window is brought up to date before the program blocks.
+KeyInput TakeKeyInput();
+// SleepMilliseconds: a pause of the program's own thread (the window stays serviced).
+void SleepMilliseconds(int milliseconds);
+// PresentScreen: shows the screen memory in the window now, waiting until it is shown.
+void PresentScreen();
+// RestoreTerminal: the terminal settings found at start (harmless when repeated).
+void RestoreTerminal();
+
 // ---- Mouse (the console mouse library's names) -----------------------------
 
 int mouse_init(const char* device, int type, int samplerate);
