@@ -2,10 +2,8 @@
 // status box and the progress bar.
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
-#include <thread>
 
 #include "display/display.h"
 
@@ -76,9 +74,9 @@ void DrawMessageBox(const std::string& title, const std::string& text) {
 void MessageBox(const std::string& title, const std::string& text) {
   DrawMessageBox(title, text);
   // Every code read counts by itself: an extended key's 0 and scan code are
-  // both taken and ignored.
+  // both taken and ignored. ReadKeyCode waits, without spinning, until a key
+  // is there, so the wait costs nothing while the box stands.
   for (;;) {
-    while (!KeyWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const std::uint8_t code = ReadKeyCode();
     if (code == EnterKey || code == EscapeKey || code == SpaceKey) return;
   }
