@@ -28,6 +28,9 @@ namespace {
 // FramePeriod: milliseconds between two looks at the screen memory while the
 // program computes.
 constexpr int FramePeriod = 16;
+// InvisiblePollPeriod: milliseconds between looks at SDL's event queue when
+// the driver shows nothing and cannot wake the display thread.
+constexpr int InvisiblePollPeriod = 50;
 
 // ScreenMemory: the linear screen, RGB 5-6-5, row by row. Written by the
 // program's thread; the display thread reads it when presenting. A picture
@@ -312,15 +315,16 @@ void DisplayLoop(DisplayState& d) {
       int got = timeout < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, timeout);
       if (got != 0) HandleEvent(d, event);
     } else {
+      // Events pushed by other threads cannot wake this wait, so it looks
+      // at SDL's queue now and then (only drivers that show nothing get here).
+      if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) timeout = 0;
+      if (timeout < 0 || timeout > InvisiblePollPeriod) timeout = InvisiblePollPeriod;
       std::unique_lock<std::mutex> lock(d.Lock);
       auto woken = [&d] {
         return d.QuitRequested || d.Action != nullptr ||
                (d.ProgramWaiting && d.PresentedSerial != d.WaitSerial);
       };
-      if (timeout < 0)
-        d.Wake.wait(lock, woken);
-      else
-        d.Wake.wait_for(lock, std::chrono::milliseconds(timeout), woken);
+      d.Wake.wait_for(lock, std::chrono::milliseconds(timeout), woken);
     }
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) HandleEvent(d, event);

@@ -1,0 +1,496 @@
+// The platform under the surface: key decoding from the terminal (a pipe
+// and a pty) and from the window, the raw terminal and its restoration on
+// every way out, closing the window, and presenting while the program computes.
+//
+// The cases that end a program run this test binary again as a child with
+// KELVAR_TEST_ROLE naming what it should do; the role runs before main.
+
+#include "platform/platform.h"
+
+#include <SDL.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/sdl_internal.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Child roles ---------------------------------------------------------------
+
+void Say(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+// KeysRole: reads twelve codes and reports each with KeyWaiting after it,
+// then the milliseconds the lone Esc took, then that end of input gives no keys.
+int KeysRole() {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  std::string out;
+  long escapeMilliseconds = -1;
+  for (int i = 0; i < 12; ++i) {
+    while (!KeyWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto start = Clock::now();
+    int code = ReadKeyCode();
+    if (code == 27)
+      escapeMilliseconds =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    // After the 0 of an extended key its scan code must be waiting.
+    if (code == 0)
+      out += KeyWaiting() ? "0+ " : "0- ";
+    else
+      out += std::to_string(code) + " ";
+  }
+  out += "esc=" + std::to_string(escapeMilliseconds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  out += KeyWaiting() ? " more" : " end";
+  out += "\n";
+  Say(out.c_str());
+  return 0;
+}
+
+void OpenDummyGraphics() {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  InitGraph(Driver64K, Mode640x480, "");
+  if (GraphResult() != 0) std::_Exit(90);
+}
+
+int RunErrorRole() {
+  OpenDummyGraphics();
+  Say("ready\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Array<int, 1, 3> small{};
+  volatile int index = 4;
+  return small[index];
+}
+
+int WaitRole() {
+  OpenDummyGraphics();
+  Say("ready\n");
+  ReadKeyCode();
+  return 3;
+}
+
+void PushCloseEvent() {
+  SDL_Event event{};
+  event.type = SDL_QUIT;
+  SDL_PushEvent(&event);
+}
+
+// CloseWhileWaitingRole: the window is closed while a key is awaited.
+int CloseWhileWaitingRole() {
+  OpenDummyGraphics();
+  Say("ready\n");
+  PushCloseEvent();
+  ReadKeyCode();
+  return 4;
+}
+
+// CloseWhileComputingRole: closed while the program computes and never calls in.
+int CloseWhileComputingRole() {
+  OpenDummyGraphics();
+  Say("ready\n");
+  PushCloseEvent();
+  auto until = Clock::now() + std::chrono::seconds(5);
+  volatile unsigned long work = 0;
+  while (Clock::now() < until) work = work + 1;
+  return 5;
+}
+
+int NoDisplayRole() {
+  // No display and no driver named: SDL's invisible fallback is not taken.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("SDL_VIDEODRIVER");
+  InitGraph(Driver64K, Mode640x480, "");
+  std::printf("result %d\n", GraphResult());
+  std::fflush(stdout);
+  DrawLine(0, 0, 10, 10);
+  return 6;
+}
+
+int RunRole(const char* role) {
+  std::string name = role;
+  if (name == "keys") return KeysRole();
+  if (name == "runerror") return RunErrorRole();
+  if (name == "wait") return WaitRole();
+  if (name == "close-waiting") return CloseWhileWaitingRole();
+  if (name == "close-computing") return CloseWhileComputingRole();
+  if (name == "nodisplay") return NoDisplayRole();
+  return 99;
+}
+
+const int RoleResult = [] {
+  const char* role = std::getenv("KELVAR_TEST_ROLE");
+  if (role != nullptr) std::exit(RunRole(role));
+  return 0;
+}();
+
+// ---- Running children ----------------------------------------------------------------
+
+struct Child {
+  pid_t Pid = -1;
+  int Output = -1;    // the child's standard output (and error, for a pty)
+  int Input = -1;     // writes reach the child's standard input
+  int Terminal = -1;  // the pty's slave side, kept open by the parent
+  Child() = default;
+  Child(Child&& other) noexcept
+      : Pid(other.Pid), Output(other.Output), Input(other.Input), Terminal(other.Terminal) {
+    other.Output = other.Input = other.Terminal = -1;
+  }
+  Child(const Child&) = delete;
+  ~Child() {
+    if (Input >= 0) close(Input);
+    if (Output >= 0 && Output != Input) close(Output);
+    if (Terminal >= 0) close(Terminal);
+  }
+};
+
+std::vector<char*> ChildEnvironment(const std::string& role, std::vector<std::string>& storage) {
+  storage.clear();
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "KELVAR_TEST_ROLE=", 17) != 0) storage.emplace_back(*e);
+  storage.push_back("KELVAR_TEST_ROLE=" + role);
+  std::vector<char*> pointers;
+  for (auto& s : storage) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// StartWithPipes: standard input from a pipe, standard output to a pipe.
+Child StartWithPipes(const std::string& role) {
+  std::vector<std::string> storage;
+  std::vector<char*> env = ChildEnvironment(role, storage);
+  char program[] = "/proc/self/exe";
+  char* argv[] = {program, nullptr};
+  int in[2], out[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(out), 0);
+  Child child;
+  child.Pid = fork();
+  if (child.Pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[0]);
+    close(in[1]);
+    close(out[0]);
+    close(out[1]);
+    execve(program, argv, env.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  child.Input = in[1];
+  child.Output = out[0];
+  return child;
+}
+
+// StartOnPty: the child's controlling terminal is a fresh pty in ordinary
+// (cooked, echoing) settings.
+Child StartOnPty(const std::string& role) {
+  std::vector<std::string> storage;
+  std::vector<char*> env = ChildEnvironment(role, storage);
+  char program[] = "/proc/self/exe";
+  char* argv[] = {program, nullptr};
+  int master = -1, slave = -1;
+  EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  Child child;
+  child.Pid = fork();
+  if (child.Pid == 0) {
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    dup2(slave, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    close(master);
+    if (slave > 2) close(slave);
+    execve(program, argv, env.data());
+    _exit(127);
+  }
+  child.Input = master;
+  child.Output = master;
+  child.Terminal = slave;
+  return child;
+}
+
+// ReadUntil: the child's output until it contains text or the time is up.
+std::string ReadUntil(const Child& child, const std::string& text, int milliseconds = 5000) {
+  std::string got;
+  auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (got.find(text) == std::string::npos && Clock::now() < until) {
+    pollfd p{child.Output, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    char bytes[256];
+    ssize_t n = read(child.Output, bytes, sizeof bytes);
+    if (n <= 0) break;
+    got.append(bytes, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// Finish: waits (at most a few seconds) and answers the wait status.
+int Finish(Child& child) {
+  int status = -1;
+  for (int i = 0; i < 500; ++i) {
+    if (waitpid(child.Pid, &status, WNOHANG) == child.Pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (i == 499) {
+      kill(child.Pid, SIGKILL);
+      waitpid(child.Pid, &status, 0);
+    }
+  }
+  return status;
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+bool IsCooked(int terminal) {
+  termios t;
+  if (tcgetattr(terminal, &t) != 0) return false;
+  return (t.c_lflag & ECHO) && (t.c_lflag & ICANON) && (t.c_lflag & ISIG) && (t.c_iflag & ICRNL);
+}
+
+bool IsRaw(int terminal) {
+  termios t;
+  if (tcgetattr(terminal, &t) != 0) return false;
+  return !(t.c_lflag & ECHO) && !(t.c_lflag & ICANON) && !(t.c_lflag & ISIG) &&
+         !(t.c_iflag & ICRNL) && (t.c_oflag & OPOST);
+}
+
+// The key bytes of the decoding cases, the lone Esc sent apart after a pause.
+const char* const KeyBytes = "\x1b[A\x1bOB\x1b[6~\r\x7fqQ";
+const char* const KeyCodes = "0+ 72 0+ 80 0+ 81 13 8 113 81 27 120 esc=";
+// The pty's settings are read through its master side: once the child's
+// session ends, the slave side reports only a hang-up.
+
+TEST(TerminalKeys, DecodedFromAPipe) {
+  Child child = StartWithPipes("keys");
+  WriteAll(child.Input, KeyBytes);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  WriteAll(child.Input, "\x1b");
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  WriteAll(child.Input, "x");
+  close(child.Input);
+  child.Input = -1;
+  std::string out = ReadUntil(child, "\n");
+  EXPECT_EQ(out.rfind(KeyCodes, 0), 0u) << out;
+  long escape = std::atol(out.c_str() + out.find("esc=") + 4);
+  EXPECT_GE(escape, 10);
+  EXPECT_LT(escape, 500);
+  // After the end of input no key is waiting, and the child ends normally.
+  EXPECT_NE(out.find(" end"), std::string::npos) << out;
+  int status = Finish(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(TerminalKeys, DecodedFromARawPty) {
+  Child child = StartOnPty("keys");
+  ASSERT_TRUE(IsCooked(child.Output));
+  // Raw input is set before the first key is read; wait for it, since bytes
+  // typed into a cooked terminal would wait for a line end.
+  for (int i = 0; i < 300 && !IsRaw(child.Output); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(IsRaw(child.Output));
+  WriteAll(child.Input, KeyBytes);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  WriteAll(child.Input, "\x1b");
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  WriteAll(child.Input, "x");
+  std::string out = ReadUntil(child, "\n");
+  // Nothing typed is echoed, and the printed line ends with CR LF.
+  EXPECT_EQ(out.rfind(KeyCodes, 0), 0u) << out;
+  EXPECT_NE(out.find("\r\n"), std::string::npos) << out;
+  // The child still waits at its end-of-input check (a pty has no end); it
+  // reports "more" only if a key came, which none did.
+  EXPECT_NE(out.find(" end"), std::string::npos) << out;
+  int status = Finish(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(IsCooked(child.Output));
+}
+
+TEST(TerminalRestore, AfterARunTimeError) {
+  Child child = StartOnPty("runerror");
+  std::string out = ReadUntil(child, "ready");
+  ASSERT_NE(out.find("ready"), std::string::npos) << out;
+  EXPECT_TRUE(IsRaw(child.Output));
+  out += ReadUntil(child, "\n", 2000);
+  int status = Finish(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 201) << status;
+  EXPECT_NE(out.find("Runtime error 201 at 0x"), std::string::npos) << out;
+  EXPECT_TRUE(IsCooked(child.Output));
+}
+
+TEST(TerminalRestore, AfterSigterm) {
+  Child child = StartOnPty("wait");
+  std::string out = ReadUntil(child, "ready");
+  ASSERT_NE(out.find("ready"), std::string::npos) << out;
+  EXPECT_TRUE(IsRaw(child.Output));
+  kill(child.Pid, SIGTERM);
+  int status = Finish(child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(IsCooked(child.Output));
+}
+
+TEST(WindowClose, QuitsInOrderWhileWaitingOrComputing) {
+  for (const char* role : {"close-waiting", "close-computing"}) {
+    Child child = StartOnPty(role);
+    std::string out = ReadUntil(child, "ready");
+    ASSERT_NE(out.find("ready"), std::string::npos) << role << ": " << out;
+    auto start = Clock::now();
+    int status = Finish(child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << role << ": " << status;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << role;
+    EXPECT_TRUE(IsCooked(child.Output)) << role;
+  }
+}
+
+TEST(NoDisplay, GraphicsErrorOnStandardOutput) {
+  Child child = StartWithPipes("nodisplay");
+  close(child.Input);
+  child.Input = -1;
+  std::string out = ReadUntil(child, "afterwards)\n");
+  int status = Finish(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(out,
+            "result -10\n"
+            "Error: Not in graphics mode (use InitGraph and test GraphResult afterwards)\n");
+}
+
+// ---- In this process: the window's keys and presenting -----------------------------------
+
+class Window : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    InitGraph(Driver64K, Mode640x480, "");
+    ASSERT_EQ(GraphResult(), 0);
+  }
+  static void PushKey(SDL_Keycode key, Uint16 mod = KMOD_NONE) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.state = SDL_PRESSED;
+    event.key.keysym.sym = key;
+    event.key.keysym.mod = mod;
+    ASSERT_EQ(SDL_PushEvent(&event), 1);
+  }
+  static void PushText(const char* text) {
+    SDL_Event event{};
+    event.type = SDL_TEXTINPUT;
+    std::strncpy(event.text.text, text, sizeof event.text.text - 1);
+    ASSERT_EQ(SDL_PushEvent(&event), 1);
+  }
+};
+
+TEST_F(Window, KeysAreTranslated) {
+  PushKey(SDLK_UP);
+  PushKey(SDLK_DOWN);
+  PushKey(SDLK_RIGHT);
+  PushKey(SDLK_LEFT);
+  PushKey(SDLK_PAGEDOWN);
+  PushKey(SDLK_RETURN);
+  PushKey(SDLK_KP_ENTER);
+  PushKey(SDLK_BACKSPACE);
+  PushKey(SDLK_q, KMOD_LSHIFT);  // the character comes as text input
+  PushText("Q");
+  PushText("q");
+  PushText(" ");
+  PushKey(SDLK_RETURN, KMOD_LALT);  // toggles full screen, gives no key
+  PushKey(SDLK_F11);
+  PushKey(SDLK_F11);
+  PushText("\xc3\xa9");  // a character outside ASCII gives no key
+  // Esc followed at once by "[A" stays three keys: window keys are never
+  // taken for an escape sequence.
+  PushKey(SDLK_ESCAPE);
+  PushText("[");
+  PushText("A");
+  std::vector<int> expected{0,  72, 0, 80, 0,   77, 0,  75,  0,  81,
+                            13, 13, 8, 81, 113, 32, 27, '[', 'A'};
+  std::vector<int> got;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    got.push_back(ReadKeyCode());
+    if (got.back() == 0) {
+      EXPECT_TRUE(KeyWaiting());
+    }
+  }
+  EXPECT_EQ(got, expected);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(KeyWaiting());
+}
+
+struct PixelProbe {
+  int X;
+  int Y;
+  Uint32 Pixel;
+};
+
+void ReadWindowPixel(void* argument) {
+  auto& probe = *static_cast<PixelProbe*>(argument);
+  SDL_Renderer* renderer = SDL_GetRenderer(DisplayWindow());
+  SDL_Rect one{probe.X, probe.Y, 1, 1};
+  probe.Pixel = 0xDEADBEEF;
+  SDL_RenderReadPixels(renderer, &one, SDL_PIXELFORMAT_RGB888, &probe.Pixel, 4);
+}
+
+TEST_F(Window, DrawingReachesTheWindowWhileComputing) {
+  ClearScreen();
+  SetPixel(100, 50, 0xF800);  // pure red
+  SetPixel(101, 50, 0x07E0);  // pure green
+  // The program computes and never calls in; the picture still gets there.
+  auto until = Clock::now() + std::chrono::milliseconds(120);
+  while (Clock::now() < until) {
+  }
+  int windowX, windowY;
+  ScreenToWindow(100, 50, windowX, windowY);
+  PixelProbe red{windowX, windowY, 0};
+  ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &red));
+  EXPECT_EQ(red.Pixel & 0xFFFFFF, 0xFF0000u);
+  ScreenToWindow(101, 50, windowX, windowY);
+  PixelProbe green{windowX, windowY, 0};
+  ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &green));
+  EXPECT_EQ(green.Pixel & 0xFFFFFF, 0x00FF00u);
+
+  SetPixel(100, 50, 0x001F);
+  PresentScreen();
+  ScreenToWindow(100, 50, windowX, windowY);
+  PixelProbe blue{windowX, windowY, 0};
+  ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &blue));
+  EXPECT_EQ(blue.Pixel & 0xFFFFFF, 0x0000FFu);
+}
+
+TEST_F(Window, PointsMapBetweenWindowAndScreen) {
+  int x, y, wx, wy;
+  ScreenToWindow(639, 479, wx, wy);
+  EXPECT_TRUE(WindowToScreen(wx, wy, x, y));
+  EXPECT_EQ(x, 639);
+  EXPECT_EQ(y, 479);
+  ScreenToWindow(0, 0, wx, wy);
+  EXPECT_TRUE(WindowToScreen(wx, wy, x, y));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_FALSE(WindowToScreen(-5, 100000, x, y));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 479);
+}
+
+}  // namespace
