@@ -1,0 +1,209 @@
+// kelvar-snapshot: the game's screen for a position, as a PNG, drawn headless.
+//
+//   kelvar-snapshot POSITION-FILE OUT.png [options]
+//
+// Runs the game's own start-up (graphics mode, square textures, loading the
+// piece bitmaps) on SDL's dummy video driver with a fixed random seed, reads
+// the position file, clears the screen and draws the board, then the extras
+// asked for, and writes the 640 x 480 screen to OUT.png.
+//
+// Options:
+//   --highlight SQUARE   frame a square (e2) as the move entry does
+//   --status WORD        the status box ("waiting", "thinking")
+//   --info TEXT          the info panel (one or two lines)
+//   --progress FRACTION  the search's progress bar, 0 to below 1
+//   --pointer X,Y        the arrow pointer with its tip at (X, Y)
+//   --message "T|text"   a message box titled T; "|" separates further lines
+//   --promotion          the promotion picture with the four grey choices
+//   --data DIR           folder with fig1.x..fig6.x and PawnFix.x (default:
+//                        the build's data folder)
+//   --seed N             seed of the square textures (default 1)
+
+#include <png.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "rules/rules.h"
+
+#ifndef KELVAR_DATA_DIR
+#define KELVAR_DATA_DIR "."
+#endif
+
+namespace {
+
+struct Options {
+  std::string Position;
+  std::string Output;
+  std::string DataDir = KELVAR_DATA_DIR;
+  std::string Highlight;
+  std::string Status;
+  std::string Info;
+  std::string Message;
+  std::string Pointer;
+  double Progress = -1;
+  bool Promotion = false;
+  unsigned long Seed = 1;
+};
+
+[[noreturn]] void Usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s POSITION-FILE OUT.png [--highlight e2] [--status WORD] [--info TEXT]\n"
+               "       [--progress FRACTION] [--pointer X,Y] [--message \"Title|text\"]\n"
+               "       [--promotion] [--data DIR] [--seed N]\n",
+               program);
+  std::exit(2);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  std::vector<std::string> plain;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage(argv[0]);
+      return argv[++i];
+    };
+    if (arg == "--highlight") {
+      options.Highlight = value();
+    } else if (arg == "--status") {
+      options.Status = value();
+    } else if (arg == "--info") {
+      options.Info = value();
+    } else if (arg == "--message") {
+      options.Message = value();
+    } else if (arg == "--pointer") {
+      options.Pointer = value();
+    } else if (arg == "--progress") {
+      const std::string text = value();
+      char* end = nullptr;
+      options.Progress = std::strtod(text.c_str(), &end);
+      if (*end != '\0' || options.Progress < 0 || options.Progress >= 1) Usage(argv[0]);
+    } else if (arg == "--promotion") {
+      options.Promotion = true;
+    } else if (arg == "--data") {
+      options.DataDir = value();
+    } else if (arg == "--seed") {
+      options.Seed = std::strtoul(value().c_str(), nullptr, 10);
+    } else if (arg.rfind("--", 0) == 0) {
+      Usage(argv[0]);
+    } else {
+      plain.push_back(arg);
+    }
+  }
+  if (plain.size() != 2) Usage(argv[0]);
+  options.Position = plain[0];
+  options.Output = plain[1];
+  if (!options.Highlight.empty() &&
+      (options.Highlight.size() != 2 || options.Highlight[0] < 'a' || options.Highlight[0] > 'h' ||
+       options.Highlight[1] < '1' || options.Highlight[1] > '8'))
+    Usage(argv[0]);
+  return options;
+}
+
+// Absolute: a path named from the starting folder, still valid after chdir.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char here[PATH_MAX];
+  if (getcwd(here, sizeof here) == nullptr) {
+    std::perror("getcwd");
+    std::exit(1);
+  }
+  return std::string(here) + "/" + path;
+}
+
+// WritePng: the screen read back pixel by pixel, 5-6-5 widened to 8 bits a
+// channel by repeating the top bits.
+bool WritePng(const std::string& name) {
+  constexpr int Width = 640, Height = 480;
+  std::vector<png_byte> rgb(Width * Height * 3);
+  for (int y = 0; y < Height; ++y) {
+    for (int x = 0; x < Width; ++x) {
+      const Colour c = ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
+      const int r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
+      png_byte* out = &rgb[(y * Width + x) * 3];
+      out[0] = static_cast<png_byte>((r << 3) | (r >> 2));
+      out[1] = static_cast<png_byte>((g << 2) | (g >> 4));
+      out[2] = static_cast<png_byte>((b << 3) | (b >> 2));
+    }
+  }
+  std::FILE* file = std::fopen(name.c_str(), "wb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), std::strerror(errno));
+    return false;
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
+  if (info == nullptr || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    std::fprintf(stderr, "%s: cannot write the PNG\n", name.c_str());
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, Width, Height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < Height; ++y) png_write_row(png, &rgb[y * Width * 3]);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  if (std::fclose(file) != 0) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  const std::string position = Absolute(options.Position);
+  const std::string output = Absolute(options.Output);
+
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  // The game reads its pictures from the working folder.
+  if (chdir(options.DataDir.c_str()) != 0) {
+    std::fprintf(stderr, "%s: %s\n", options.DataDir.c_str(), std::strerror(errno));
+    return 1;
+  }
+  SeedRandom(static_cast<std::uint32_t>(options.Seed));
+  StartGraphics();
+  LoadPosition(position.c_str());
+  ClearScreen();
+  DrawBoard(Board);
+  if (!options.Highlight.empty())
+    HighlightSquare(options.Highlight[0] - 'a' + 1, options.Highlight[1] - '0', 0xFFFF);
+  if (options.Progress >= 0) DrawProgressBar(5, 64, 45, 72, options.Progress);
+  if (!options.Info.empty()) ShowInfoPanel(options.Info);
+  if (!options.Status.empty()) ShowStatus(options.Status);
+  if (options.Promotion) {
+    // As the chooser shows it: the picture, then knight, bishop, rook and
+    // queen in grey from left to right.
+    ShowScreenImage("PawnFix.x");
+    for (int k = 0; k <= 3; ++k)
+      DrawPieceGrey(static_cast<std::int16_t>(224 + 48 * k), 216, PieceBitmaps[k + 2]);
+  }
+  if (!options.Message.empty()) {
+    const std::size_t bar = options.Message.find('|');
+    if (bar == std::string::npos)
+      DrawMessageBox(options.Message, "");
+    else
+      DrawMessageBox(options.Message.substr(0, bar), options.Message.substr(bar + 1));
+  }
+  if (!options.Pointer.empty()) {
+    int x = 0, y = 0;
+    if (std::sscanf(options.Pointer.c_str(), "%d,%d", &x, &y) != 2) Usage(argv[0]);
+    DrawPointer(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
+  }
+  const bool written = WritePng(output);
+  CloseGraphics();
+  return written ? 0 : 1;
+}
