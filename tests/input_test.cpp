@@ -1,0 +1,581 @@
+// The pointer, the move entry and the promotion chooser, on the real display
+// (dummy video driver), the real rules and validation, with the mouse, the
+// keyboard and the clock replaced by scripts. The link wraps those functions
+// (see tests/CMakeLists.txt), so every reference to them lands here.
+#include "input/input.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "engine/engine.h"
+#include "platform/platform.h"
+
+namespace {
+
+// ---- The scripted clock ---------------------------------------------------------
+
+long double FakeClock = 1000.0L;
+
+void AdvanceClock(long double seconds) {
+  FakeClock += seconds;
+  // The time of day starts again from 0 at midnight.
+  while (FakeClock >= 86400.0L) FakeClock -= 86400.0L;
+}
+
+// ---- The scripted keyboard: key codes as the surface gives them --------------------
+
+// A negative entry is a pause: KeyWaiting answers false once and the clock
+// moves on by that many hundredths of a second.
+std::deque<int> Keys;
+int IdleKeyPolls = 0;
+// Runs before each key is taken, with the key still at the front.
+std::function<void()> OnKeyRead;
+
+void TypeKeys(std::initializer_list<int> codes) {
+  for (int code : codes) Keys.push_back(code);
+}
+void Pause(long double seconds) { Keys.push_back(-static_cast<int>(seconds * 100 + 0.5L)); }
+void PressArrow(int scan, int times = 1) {
+  for (int i = 0; i < times; ++i) TypeKeys({0, scan});
+}
+
+// ---- The scripted mouse -------------------------------------------------------------------
+
+struct MouseEvent {
+  int X;
+  int Y;
+  int Buttons;
+  long double After;            // seconds since the previous event
+  std::string KeysTyped;        // keys that arrive with the event
+  std::function<void()> Check;  // looks at the screen as it is when the event comes
+};
+
+std::deque<MouseEvent> MouseEvents;
+MouseEvent Current;
+int ExhaustedMouseReads = 0;
+std::vector<std::string> MouseCalls;
+int MouseInitResult = 0;
+
+void Event(int x, int y, int buttons, long double after, std::string keys = "",
+           std::function<void()> check = nullptr) {
+  MouseEvents.push_back({x, y, buttons, after, std::move(keys), std::move(check)});
+}
+
+// The centre of a square.
+int SquareX(int file) { return BoardLeft + SquareSize * (file - 1) + 24; }
+int SquareY(int rank) { return BoardTop + SquareSize * (8 - rank) + 24; }
+void ClickSquare(int file, int rank, long double after = 0.35L, std::string keys = "",
+                 std::function<void()> check = nullptr) {
+  Event(SquareX(file), SquareY(rank), 1, after, std::move(keys), std::move(check));
+}
+
+[[noreturn]] void GiveUp(const char* why) {
+  std::fprintf(stderr, "input_test: %s\n", why);
+  std::fflush(stderr);
+  std::_Exit(3);
+}
+
+}  // namespace
+
+extern "C" {
+
+long double __wrap__Z12ClockSecondsv() { return FakeClock; }
+
+bool __wrap__Z10KeyWaitingv() {
+  if (!Keys.empty() && Keys.front() < 0) {
+    AdvanceClock(-Keys.front() / 100.0L);
+    Keys.pop_front();
+    return false;
+  }
+  if (Keys.empty() && ++IdleKeyPolls > 1000000) GiveUp("the key script ran out");
+  return !Keys.empty();
+}
+
+std::uint8_t __wrap__Z11ReadKeyCodev() {
+  if (Keys.empty() || Keys.front() < 0) GiveUp("ReadKeyCode would wait for a key");
+  if (OnKeyRead) OnKeyRead();
+  const int code = Keys.front();
+  Keys.pop_front();
+  return static_cast<std::uint8_t>(code);
+}
+
+int __wrap__Z10mouse_initPKcii(const char* device, int type, int rate) {
+  MouseCalls.push_back("init " + std::string(device) + " " + std::to_string(type) + " " +
+                       std::to_string(rate));
+  return MouseInitResult;
+}
+void __wrap__Z15mouse_setxrangeii(int a, int b) {
+  MouseCalls.push_back("xrange " + std::to_string(a) + " " + std::to_string(b));
+}
+void __wrap__Z15mouse_setyrangeii(int a, int b) {
+  MouseCalls.push_back("yrange " + std::to_string(a) + " " + std::to_string(b));
+}
+void __wrap__Z14mouse_setscalei(int s) { MouseCalls.push_back("scale " + std::to_string(s)); }
+void __wrap__Z17mouse_setpositionii(int x, int y) {
+  MouseCalls.push_back("setposition " + std::to_string(x) + " " + std::to_string(y));
+}
+int __wrap__Z19mouse_waitforupdatev() {
+  if (MouseEvents.empty()) {
+    // Let a move entry end through Esc; anything else has gone wrong.
+    if (++ExhaustedMouseReads > 100) GiveUp("the mouse script ran out");
+    if (ExhaustedMouseReads == 1) {
+      ADD_FAILURE() << "the mouse script ran out";
+      Keys.push_back(27);
+    }
+    return 1;
+  }
+  Current = MouseEvents.front();
+  MouseEvents.pop_front();
+  AdvanceClock(Current.After);
+  for (char c : Current.KeysTyped) Keys.push_back(static_cast<unsigned char>(c));
+  if (Current.Check) Current.Check();
+  return 1;
+}
+int __wrap__Z10mouse_getxv() { return Current.X; }
+int __wrap__Z10mouse_getyv() { return Current.Y; }
+int __wrap__Z15mouse_getbuttonv() { return Current.Buttons; }
+}
+
+namespace {
+
+constexpr int Up = 72, Left = 75, Right = 77, Down = 80, PageDown = 81;
+
+void ClearPosition() {
+  for (int f = 1; f <= 8; ++f)
+    for (int r = 1; r <= 8; ++r) Board[f][r] = 0;
+  PieceList1 = {};
+  PieceList2 = {};
+  PieceCount1 = 0;
+  PieceCount2 = 0;
+}
+
+void Place(int side, PieceKind kind, int file, int rank) {
+  PieceList& list = side == 1 ? PieceList1 : PieceList2;
+  std::uint8_t& count = side == 1 ? PieceCount1 : PieceCount2;
+  ++count;
+  list[count] = {kind, static_cast<std::uint8_t>(file), static_cast<std::uint8_t>(rank)};
+  Board[file][rank] = static_cast<PieceCode>(side == 1 ? kind : kind + 64);
+}
+
+int CountOnBoard() {
+  int n = 0;
+  for (int f = 1; f <= 8; ++f)
+    for (int r = 1; r <= 8; ++r) n += Board[f][r] != 0;
+  return n;
+}
+
+class InputTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    // The generated pictures and the start position are in the build's data folder.
+    ASSERT_EQ(chdir(KELVAR_BINARY_DIR "/data"), 0);
+    StartGraphics();
+  }
+
+  void SetUp() override {
+    // A hung entry would otherwise stall the whole run.
+    alarm(60);
+    FakeClock = 1000.0L;
+    Keys.clear();
+    IdleKeyPolls = 0;
+    OnKeyRead = nullptr;
+    MouseEvents.clear();
+    Current = {};
+    ExhaustedMouseReads = 0;
+    MouseCalls.clear();
+    MouseInitResult = 0;
+    PointerEmulation = false;
+    EmulatedPointer = {0, 0, 0};
+    EscapePressed = false;
+    UnusedEmulationKey = 0;
+    PromotionKind = Queen;
+    LoadPosition("kelvar.in");
+  }
+
+  void TearDown() override {
+    alarm(0);
+    EXPECT_TRUE(MouseEvents.empty()) << "events left in the mouse script";
+  }
+};
+
+// ---- The keyboard emulation ----------------------------------------------------------------
+
+using PointerEmulationTest = InputTest;
+
+TEST_F(PointerEmulationTest, StartsTopLeftAndSpaceClicksForOneRead) {
+  PointerEmulation = true;
+  PointerState p = ReadPointer();
+  EXPECT_EQ(p.X, 0);
+  EXPECT_EQ(p.Y, 0);
+  EXPECT_EQ(p.Buttons, 0);
+  TypeKeys({' '});
+  p = ReadPointer();
+  EXPECT_EQ(p.Buttons, 1);
+  p = ReadPointer();
+  EXPECT_EQ(p.Buttons, 0);
+  EXPECT_EQ(p.X, 0);
+  EXPECT_EQ(p.Y, 0);
+}
+
+TEST_F(PointerEmulationTest, ArrowsStepSixAndStopAtTheEdges) {
+  PointerEmulation = true;
+  PressArrow(Left);
+  PressArrow(Up);
+  EXPECT_EQ(ReadPointer().X, 0);
+  EXPECT_EQ(ReadPointer().Y, 0);
+
+  PressArrow(Right, 106);
+  for (int i = 0; i < 106; ++i) ReadPointer();
+  EXPECT_EQ(EmulatedPointer.X, 636);
+  PressArrow(Right, 2);
+  EXPECT_EQ(ReadPointer().X, 639);
+  EXPECT_EQ(ReadPointer().X, 639);
+  PressArrow(Left, 2);
+  EXPECT_EQ(ReadPointer().X, 633);
+  EXPECT_EQ(ReadPointer().X, 627);
+
+  PressArrow(Down, 80);
+  PointerState p{};
+  for (int i = 0; i < 80; ++i) p = ReadPointer();
+  EXPECT_EQ(p.Y, 479);
+  PressArrow(Up);
+  EXPECT_EQ(ReadPointer().Y, 473);
+  EXPECT_TRUE(Keys.empty());
+}
+
+TEST_F(PointerEmulationTest, OneKeyPerReadAndOtherKeysAreDropped) {
+  PointerEmulation = true;
+  TypeKeys({'Q', 0, PageDown, 'x', 0, Right, ' '});
+  for (int i = 0; i < 3; ++i) {
+    const PointerState p = ReadPointer();
+    EXPECT_EQ(p.X, 0);
+    EXPECT_EQ(p.Buttons, 0);
+  }
+  PointerState p = ReadPointer();
+  EXPECT_EQ(p.X, 6);
+  EXPECT_EQ(p.Buttons, 0);
+  p = ReadPointer();
+  EXPECT_EQ(p.X, 6);
+  EXPECT_EQ(p.Buttons, 1);
+  EXPECT_FALSE(EscapePressed);
+
+  TypeKeys({27});
+  p = ReadPointer();
+  EXPECT_TRUE(EscapePressed);
+  EXPECT_EQ(p.X, 6);
+  EXPECT_EQ(p.Y, 0);
+}
+
+TEST_F(PointerEmulationTest, LoneZeroByteDoesNotWait) {
+  PointerEmulation = true;
+  TypeKeys({0});
+  const PointerState p = ReadPointer();
+  EXPECT_EQ(p.X, 0);
+  EXPECT_EQ(p.Buttons, 0);
+  EXPECT_TRUE(Keys.empty());
+}
+
+// ---- The mouse -------------------------------------------------------------------------------
+
+using PointerMouseTest = InputTest;
+
+TEST_F(PointerMouseTest, OpenMouseSetsRangesAndScaleOnlyOnSuccess) {
+  EXPECT_TRUE(OpenMouse());
+  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"init /dev/gpmdata 7 1200", "xrange 0 639",
+                                                  "yrange 0 479", "scale 16"}));
+  MouseCalls.clear();
+  MouseInitResult = -1;
+  EXPECT_FALSE(OpenMouse());
+  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"init /dev/gpmdata 7 1200"}));
+}
+
+TEST_F(PointerMouseTest, ReadsEachEventAndPullsBackAtTheLastColumnAndRow) {
+  Event(100, 200, 1, 0);
+  Event(639, 50, 0, 0);
+  Event(20, 479, 2, 0);
+  Event(700, 500, 0, 0);
+  PointerState p = ReadPointer();
+  EXPECT_EQ(p.X, 100);
+  EXPECT_EQ(p.Y, 200);
+  EXPECT_EQ(p.Buttons, 1);
+  EXPECT_TRUE(MouseCalls.empty());
+  p = ReadPointer();
+  EXPECT_EQ(p.X, 639);
+  EXPECT_EQ(p.Y, 50);
+  p = ReadPointer();
+  EXPECT_EQ(p.Y, 479);
+  EXPECT_EQ(p.Buttons, 2);
+  p = ReadPointer();
+  EXPECT_EQ(p.X, 639);
+  EXPECT_EQ(p.Y, 479);
+  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"setposition 639 50", "setposition 20 479",
+                                                  "setposition 639 479"}));
+}
+
+// ---- The person's move ------------------------------------------------------------------------
+
+using PlayerMoveTest = InputTest;
+
+TEST_F(PlayerMoveTest, TwoClicksPlayTheMoveAfterFramingTheFromSquare) {
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 7);
+  Event(SquareX(5), SquareY(6), 0, 0.1L, "", [] {
+    // The outer line of the frame lies one pixel outside e7.
+    EXPECT_EQ(ReadPixel(BoardLeft + 4 * 48 - 1, BoardTop + 48 - 1), 0xFFFF);
+  });
+  ClickSquare(5, 5);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(Board[5][7], 0);
+  EXPECT_EQ(Board[5][5], Pawn + 64);
+}
+
+TEST_F(PlayerMoveTest, EarlyHeldAndOffBoardClicksAreIgnored) {
+  Event(10, 10, 0, 0);
+  // Within the delay from the start of the call: not taken, or d7-e7 would be
+  // refused and the message box would wait for a key that never comes.
+  ClickSquare(4, 7, 0.2L);
+  // Off the board, late enough: ignored.
+  Event(600, 240, 1, 0.5L);
+  Event(BoardLeft - 1, 240, 1, 0.5L);
+  ClickSquare(5, 7, 0.35L);
+  // The button held on e7 and then dragged to e5 counts again only after the delay.
+  ClickSquare(5, 7, 0.1L);
+  ClickSquare(5, 5, 0.1L);
+  ClickSquare(5, 5, 0.15L);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(Board[5][5], Pawn + 64);
+  EXPECT_EQ(Board[5][7], 0);
+}
+
+TEST_F(PlayerMoveTest, RefusedMoveIsExplainedRedrawnAndPickingStartsOver) {
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 7);
+  // e7-e4 is refused; the message box takes the Enter typed with the click.
+  ClickSquare(5, 4, 0.35L, "\r", [] {
+    // Still unread: the box comes only after this event.
+    EXPECT_EQ(Keys.size(), 1u);
+  });
+  Event(SquareX(3), SquareY(3), 0, 0.1L, "", [] {
+    EXPECT_TRUE(Keys.empty());
+    // The redraw took the frame away and left no trace of the box.
+    EXPECT_NE(ReadPixel(BoardLeft + 4 * 48 - 1, BoardTop + 48 - 1), 0xFFFF);
+    EXPECT_NE(ReadPixel(320, 224), 0x0001);
+  });
+  ClickSquare(5, 7);
+  ClickSquare(5, 6);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(Board[5][6], Pawn + 64);
+  EXPECT_EQ(Board[5][4], 0);
+}
+
+TEST_F(PlayerMoveTest, RefusalShowsTheErrorBoxUntilEnter) {
+  bool boxShown = false;
+  OnKeyRead = [&] {
+    if (Keys.front() == '\r') boxShown = ReadPixel(320, 224) == 0x0001;
+  };
+  Event(10, 10, 0, 0);
+  // An empty square is picked and framed like any other.
+  ClickSquare(4, 4);
+  Event(10, 10, 0, 0.1L, "",
+        [] { EXPECT_EQ(ReadPixel(BoardLeft + 3 * 48 - 1, BoardTop + 4 * 48 - 1), 0xFFFF); });
+  // Other keys leave the box waiting.
+  ClickSquare(4, 3, 0.35L, "x\r");
+  Event(10, 10, 0, 0.1L, "\x1b");
+  EXPECT_FALSE(PlayerMove(2));
+  EXPECT_TRUE(boxShown);
+  EXPECT_EQ(CountOnBoard(), 32);
+}
+
+TEST_F(PlayerMoveTest, EscapeEndsTheEntryWithoutAMove) {
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 7);
+  Event(20, 20, 0, 0.1L, "\x1b");
+  EXPECT_FALSE(PlayerMove(2));
+  EXPECT_EQ(Board[5][7], Pawn + 64);
+  EXPECT_EQ(CountOnBoard(), 32);
+
+  // With the emulation the Esc is read by the pointer in the first pass.
+  PointerEmulation = true;
+  TypeKeys({27});
+  EXPECT_FALSE(PlayerMove(2));
+  EXPECT_TRUE(EscapePressed);
+}
+
+TEST_F(PlayerMoveTest, QueenKeyAddsAQueenUnlessTheListIsFull) {
+  RemovePieceAtSquare(1, 7);
+  Board[1][7] = 0;
+  ASSERT_EQ(PieceCount2, 15);
+  Event(10, 10, 0, 0);
+  Event(20, 20, 0, 0.1L, "q");
+  Event(30, 30, 0, 0.1L, "Q");
+  Event(40, 40, 0, 0.1L, "\x1b");
+  EXPECT_FALSE(PlayerMove(2));
+  // One queen fitted; the second Q found the list full and changed nothing.
+  ASSERT_EQ(PieceCount2, 16);
+  const PieceEntry queen = PieceList2[16];
+  EXPECT_EQ(queen.Kind, Queen);
+  EXPECT_EQ(Board[queen.File][queen.Rank], Queen + 64);
+  EXPECT_EQ(CountOnBoard(), 32);
+  EXPECT_EQ(PieceCount1, 16);
+
+  const BoardGrid before = Board;
+  PlaceExtraQueen(2);
+  EXPECT_EQ(PieceCount2, 16);
+  for (int f = 1; f <= 8; ++f)
+    for (int r = 1; r <= 8; ++r) EXPECT_EQ(Board[f][r], before[f][r]);
+
+  // Side 1's queen has the code 5 and goes to side 1's list.
+  RemovePieceAtSquare(1, 2);
+  Board[1][2] = 0;
+  PlaceExtraQueen(1);
+  EXPECT_EQ(PieceCount1, 16);
+  EXPECT_EQ(PieceList1[16].Kind, Queen);
+  EXPECT_EQ(Board[PieceList1[16].File][PieceList1[16].Rank], Queen);
+}
+
+TEST_F(PlayerMoveTest, QueenKeyWorksWithTheEmulation) {
+  PointerEmulation = true;
+  RemovePieceAtSquare(1, 7);
+  Board[1][7] = 0;
+  // Page Down is an arrow-like key to the emulation, not a Q.
+  TypeKeys({0, PageDown, 'x', 'Q', 27});
+  EXPECT_FALSE(PlayerMove(2));
+  EXPECT_EQ(PieceCount2, 16);
+  EXPECT_EQ(PieceList2[16].Kind, Queen);
+  EXPECT_EQ(CountOnBoard(), 32);
+}
+
+TEST_F(PlayerMoveTest, ClickDelayHoldsAcrossMidnight) {
+  FakeClock = 86399.9L;
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 7, 0.35L);
+  ClickSquare(5, 5, 0.35L);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_LT(FakeClock, 1.0L);
+  EXPECT_EQ(Board[5][5], Pawn + 64);
+}
+
+TEST_F(PlayerMoveTest, EmulationMovesWithArrowsAndSpace) {
+  PointerEmulation = true;
+  // e7's centre is near (342, 120) on the emulation's grid, e5's near (342, 216).
+  PressArrow(Right, 57);
+  PressArrow(Down, 20);
+  Pause(0.4L);
+  TypeKeys({' '});
+  Pause(0.1L);
+  // A second press within the delay is ignored.
+  TypeKeys({' '});
+  PressArrow(Down, 16);
+  Pause(0.4L);
+  TypeKeys({' '});
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(Board[5][5], Pawn + 64);
+  EXPECT_EQ(Board[5][7], 0);
+  EXPECT_EQ(EmulatedPointer.X, 342);
+  EXPECT_EQ(EmulatedPointer.Y, 216);
+}
+
+TEST_F(PlayerMoveTest, PawnReachingTheLastRankBecomesTheChosenPiece) {
+  ClearPosition();
+  Place(1, King, 8, 8);
+  Place(2, King, 1, 8);
+  Place(2, Pawn, 5, 2);
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 2);
+  ClickSquare(5, 1);
+  // The chooser: the first event fixes the point, the click on the rook chooses.
+  Event(330, 240, 1, 0.1L, "", [] { EXPECT_EQ(Board[5][2], Pawn + 64); });
+  Event(330, 240, 1, 0.1L);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(PromotionKind, Rook);
+  EXPECT_EQ(Board[5][1], Rook + 64);
+  EXPECT_EQ(Board[5][2], 0);
+}
+
+// ---- The promotion chooser
+// -----------------------------------------------------------------------
+
+using PromotionTest = InputTest;
+
+TEST_F(PromotionTest, OnlyClicksStrictlyInsideTheRowChoose) {
+  struct Case {
+    std::vector<MouseEvent> Events;
+    int Expected;
+  };
+  const std::vector<Case> cases = {
+      {{{300, 240, 1, 0, "", nullptr},
+        {224, 240, 1, 0, "", nullptr},
+        {225, 240, 1, 0, "", nullptr}},
+       Knight},
+      {{{0, 0, 0, 0, "", nullptr}, {415, 263, 1, 0, "", nullptr}}, Queen},
+      {{{0, 0, 0, 0, "", nullptr},
+        {300, 216, 1, 0, "", nullptr},
+        {416, 240, 1, 0, "", nullptr},
+        {300, 264, 1, 0, "", nullptr},
+        {300, 217, 0, 0, "", nullptr},
+        {300, 217, 1, 0, "", nullptr}},
+       Bishop},
+      {{{0, 0, 0, 0, "", nullptr}, {367, 230, 1, 0, "", nullptr}}, Rook},
+  };
+  for (const Case& c : cases) {
+    for (const MouseEvent& e : c.Events) MouseEvents.push_back(e);
+    EXPECT_EQ(ChoosePromotion(), c.Expected);
+    EXPECT_TRUE(MouseEvents.empty());
+  }
+}
+
+TEST_F(PromotionTest, ChoicesAreDrawnInGrey) {
+  Event(0, 0, 0, 0);
+  Event(400, 250, 1, 0);
+  ASSERT_EQ(ChoosePromotion(), Queen);
+  // Drawing the grey pieces again over the chooser changes nothing.
+  std::vector<Colour> shown;
+  for (int x = 224; x < 416; ++x)
+    for (int y = 216; y < 264; ++y) shown.push_back(ReadPixel(x, y));
+  for (int k = 0; k < 4; ++k)
+    DrawPieceGrey(static_cast<std::int16_t>(224 + 48 * k), 216, PieceBitmaps[k + 2]);
+  std::vector<Colour> again;
+  for (int x = 224; x < 416; ++x)
+    for (int y = 216; y < 264; ++y) again.push_back(ReadPixel(x, y));
+  // Only the pointer at (400, 250) may differ.
+  int differing = 0;
+  for (std::size_t i = 0; i < shown.size(); ++i) differing += shown[i] != again[i];
+  EXPECT_LE(differing, 150);
+}
+
+TEST_F(PromotionTest, CheckPromotionOpensTheChooserOnlyForPawnsOnTheLastRank) {
+  ClearPosition();
+  Place(2, Pawn, 5, 2);
+  Place(2, Knight, 2, 2);
+  Place(2, Pawn, 3, 3);
+  Place(1, Pawn, 7, 7);
+  PromotionKind = Knight;
+  // No events are scripted: an opened chooser would run out of them.
+  CheckPromotion({2, 2, 3, 1}, 2);
+  CheckPromotion({3, 3, 3, 2}, 2);
+  EXPECT_EQ(PromotionKind, Knight);
+  EXPECT_TRUE(MouseEvents.empty());
+
+  Event(0, 0, 0, 0);
+  Event(380, 240, 1, 0);
+  CheckPromotion({5, 2, 5, 1}, 2);
+  EXPECT_EQ(PromotionKind, Queen);
+  Event(0, 0, 0, 0);
+  Event(280, 240, 1, 0);
+  CheckPromotion({7, 7, 7, 8}, 1);
+  EXPECT_EQ(PromotionKind, Bishop);
+  // The board is left for MakeMove.
+  EXPECT_EQ(Board[5][2], Pawn + 64);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// kelvar-probe: the whole program, as the game runs it, with a report of every
+// turn on descriptor 3 (when it is open) for the end-to-end tests. The link
+// wraps the two turn functions (see tests/CMakeLists.txt); nothing else of the
+// program changes.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/app.h"
+#include "engine/engine.h"
+
+extern "C" {
+bool __real__Z10PlayerMovei(int side);
+bool __real__Z12ComputerMovei(int side);
+}
+
+namespace {
+
+constexpr int ReportDescriptor = 3;
+
+// BoardText: rank 8 first, files a to h; "." empty, upper case side 1.
+std::string BoardText() {
+  static const char* const kinds = ".pnbrqk";
+  std::string text;
+  for (int rank = 8; rank >= 1; --rank)
+    for (int file = 1; file <= 8; ++file) {
+      const PieceCode code = Board[file][rank];
+      const char letter = kinds[code % 64 <= 6 ? code % 64 : 0];
+      text += code != 0 && code < 64 ? static_cast<char>(letter - 'a' + 'A') : letter;
+    }
+  return text;
+}
+
+void Report(const std::string& line) {
+  if (fcntl(ReportDescriptor, F_GETFD) == -1) return;
+  const std::string text = line + "\n";
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(ReportDescriptor, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+bool __wrap__Z10PlayerMovei(int side) {
+  Report("person-turn " + std::to_string(side) + " " + BoardText());
+  const bool moved = __real__Z10PlayerMovei(side);
+  Report("person " + std::to_string(side) + " " + (moved ? "1 " : "0 ") + BoardText());
+  return moved;
+}
+
+bool __wrap__Z12ComputerMovei(int side) {
+  const bool moved = __real__Z12ComputerMovei(side);
+  Report("computer " + std::to_string(side) + " " + (moved ? "1 " : "0 ") +
+         MoveText(LastComputerMove) + " " + BoardText());
+  return moved;
+}
+}
+
+int main() { return RunProgram(); }
