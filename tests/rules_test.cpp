@@ -199,6 +199,14 @@ TEST_F(RulesTest, PieceMovesInTableOrder) {
   EXPECT_EQ(queenMoves.back(), "d8:3");
 
   ClearPosition();
+  const PieceEntry lone = Put(1, King, "d4");
+  EXPECT_EQ(MovesOf(lone, 1),
+            (Names{"c4:3", "e4:3", "c3:3", "e3:3", "d3:3", "c5:3", "e5:3", "d5:3"}));
+  const PieceEntry rookAlone{Rook, 4, 4};
+  EXPECT_EQ(MovesOf(rookAlone, 2), (Names{"c4:3", "b4:3", "a4:3", "e4:3", "f4:3", "g4:3", "h4:3",
+                                          "d3:3", "d2:3", "d1:3", "d5:3", "d6:3", "d7:3", "d8:3"}));
+
+  ClearPosition();
   const PieceEntry king = Put(1, King, "e1");
   Put(2, Rook, "a2");
   Put(2, Rook, "h1");
