@@ -370,6 +370,10 @@ class BoardTest : public ::testing::Test {
     SaveArea(0, 0, 47, 47, lightBuffer);
     DrawBitmapRaw(0, 0, dark);
     SaveArea(0, 0, 47, 47, darkBuffer);
+    // The start-up's own buffers are put back afterwards: they live for the
+    // whole run.
+    SavedLight = LightSquareImage;
+    SavedDark = DarkSquareImage;
     LightSquareImage = lightBuffer;
     DarkSquareImage = darkBuffer;
     for (int kind = 1; kind <= 6; ++kind) {
@@ -380,6 +384,14 @@ class BoardTest : public ::testing::Test {
     }
     ClearScreen();
   }
+
+  void TearDown() override {
+    LightSquareImage = SavedLight;
+    DarkSquareImage = SavedDark;
+  }
+
+  std::uint8_t* SavedLight = nullptr;
+  std::uint8_t* SavedDark = nullptr;
 
   static int SquareX(int file) { return 127 + 48 * (file - 1); }
   static int SquareY(int rank) { return 47 + 48 * (8 - rank); }
