@@ -12,11 +12,11 @@ KELVAR_INLINE bool OnBoard(int file, int rank) {
 }
 
 KELVAR_INLINE PieceCode CodeAt(int file, int rank) {
-  return OnBoard(file, rank) ? Board.Items[file - 1].Items[rank - 1] : 0;
+  return OnBoard(file, rank) ? Board[file][rank] : 0;
 }
 
 KELVAR_INLINE bool EmptyAt(int file, int rank) {
-  return OnBoard(file, rank) && Board.Items[file - 1].Items[rank - 1] == 0;
+  return OnBoard(file, rank) && Board[file][rank] == 0;
 }
 
 KELVAR_INLINE bool Enemy(PieceCode code, int side) {
@@ -46,7 +46,7 @@ KELVAR_INLINE void AppendMove(Generation& g, int file, int rank, MoveClass moveC
 // Tries one destination: empty squares and enemy pieces become moves.
 KELVAR_INLINE SquareReport AddMove(Generation& g, int file, int rank) {
   if (!OnBoard(file, rank)) return SquareReport::OffBoard;
-  const PieceCode code = Board.Items[file - 1].Items[rank - 1];
+  const PieceCode code = Board[file][rank];
   if (code == 0) {
     MoveClass moveClass = 3;
     if (g.IsPawn) moveClass = (rank == 8 && g.Side == 1) || (rank == 1 && g.Side == 2) ? 5 : 1;
@@ -70,8 +70,11 @@ KELVAR_INLINE void SlideMoves(Generation& g, int file, int rank, int fileStep, i
 }
 
 // A plain store loop: clearing 512 bytes per generated piece is too short
-// for the string instruction the compiler would otherwise choose.
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void ClearClassCounts() {
+// for the string instruction g++ would otherwise choose.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-loop-distribute-patterns")))
+#endif
+void ClearClassCounts() {
   for (auto& counter : ClassCounts.Items) counter = 0;
 }
 
