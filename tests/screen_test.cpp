@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -636,4 +637,27 @@ TEST(ArtworkTest, PromotionPictureLeavesTheChoiceCellsPlain) {
     seen[v] = true;
   }
   EXPECT_GT(distinct, 40);
+}
+
+TEST(SnapshotToolTest, WritesTheScreenAsA640By480Png) {
+  const std::string tool = KELVAR_BINARY_DIR "/tools/kelvar-snapshot";
+  const std::string out =
+      fs::temp_directory_path() / ("kelvar-snapshot-" + std::to_string(getpid()) + ".png");
+  const std::string command = tool + " " KELVAR_SOURCE_DIR "/data/kelvar.in " + out +
+                              " --highlight e2 --message 'Error|Illegal Move' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<std::uint8_t> png = ReadWhole(out);
+  fs::remove(out);
+  ASSERT_GT(png.size(), 33u);
+  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  EXPECT_TRUE(std::equal(signature, signature + 8, png.begin()));
+  auto big = [&](int at) {
+    return (png[at] << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
+  };
+  EXPECT_EQ(big(16), 640);
+  EXPECT_EQ(big(20), 480);
+  EXPECT_EQ(png[24], 8);  // bits per channel
+  EXPECT_EQ(png[25], 2);  // RGB
+  // A square that is not on the board is refused before anything is drawn.
+  EXPECT_NE(std::system((tool + " x.in y.png --highlight j9 > /dev/null 2>&1").c_str()), 0);
 }

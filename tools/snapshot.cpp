@@ -174,6 +174,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", options.DataDir.c_str(), std::strerror(errno));
     return 1;
   }
+  if (access("fig1.x", R_OK) != 0) {
+    std::fprintf(stderr,
+                 "%s holds no fig1.x: build the kelvar-data target or name a folder with --data\n",
+                 options.DataDir.c_str());
+    return 1;
+  }
   SeedRandom(static_cast<std::uint32_t>(options.Seed));
   StartGraphics();
   LoadPosition(position.c_str());
