@@ -90,11 +90,15 @@ struct NodeSide {
   std::uint8_t Count;  // 0..16
 };
 
-// NodeMove: the moving piece's list index (1..16) and its destination.
-struct NodeMove {
-  std::uint8_t Piece;
-  std::uint8_t To;
-};
+// NodeMove: the moving piece's list index (1..16) times 256 plus its
+// destination square. One 16-bit word, so storing a move cannot alias the
+// position (a byte store could) and the generator keeps it in registers.
+using NodeMove = std::uint16_t;
+constexpr NodeMove MakeNodeMove(int piece, int to) {
+  return static_cast<NodeMove>(piece << 8 | to);
+}
+constexpr int MovePiece(NodeMove move) { return move >> 8; }
+constexpr int MoveTo(NodeMove move) { return move & 0xFF; }
 // MoveBuckets: a node's moves by class, each in generation order. A side has
 // at most 16 x 27 moves, so no bucket can overflow; the pushes are unchecked.
 struct MoveBuckets {
@@ -118,18 +122,18 @@ void GenerateSide(const NodeSide& own, MoveBuckets& out) {
   NodeMove* piece = out.Piece.Items;
   NodeMove* pawn = out.Pawn.Items;
   const std::uint8_t* grid = Grid.Items;
-  for (int i = 1; i <= own.Count; ++i) {
+  const int count = own.Count;
+  for (int i = 1; i <= count; ++i) {
     const NodeEntry entry = own.List.Items[i - 1];
-    const auto index = static_cast<std::uint8_t>(i);
     const int from = entry.Square;
     // Probe: empty → class 3, enemy → class 5; answers whether to go on sliding.
     auto probe = [&](int to) {
       const std::uint8_t code = grid[to];
       if (code == 0) {
-        *piece++ = {index, static_cast<std::uint8_t>(to)};
+        *piece++ = MakeNodeMove(i, to);
         return true;
       }
-      if (code & EnemyBit<S>) *capture++ = {index, static_cast<std::uint8_t>(to)};
+      if (code & EnemyBit<S>) *capture++ = MakeNodeMove(i, to);
       return false;
     };
     auto slide = [&](int step) {
@@ -144,15 +148,15 @@ void GenerateSide(const NodeSide& own, MoveBuckets& out) {
         const int right = from + GridWidth + forward;
         const int left = from - GridWidth + forward;
         const int ahead = from + forward;
-        if (grid[right] & EnemyBit<S>) *capture++ = {index, static_cast<std::uint8_t>(right)};
-        if (grid[left] & EnemyBit<S>) *capture++ = {index, static_cast<std::uint8_t>(left)};
+        if (grid[right] & EnemyBit<S>) *capture++ = MakeNodeMove(i, right);
+        if (grid[left] & EnemyBit<S>) *capture++ = MakeNodeMove(i, left);
         if (grid[ahead] == 0) {
           if (RankOf.Items[ahead] == lastRank)
-            *capture++ = {index, static_cast<std::uint8_t>(ahead)};
+            *capture++ = MakeNodeMove(i, ahead);
           else
-            *pawn++ = {index, static_cast<std::uint8_t>(ahead)};
+            *pawn++ = MakeNodeMove(i, ahead);
           if (RankOf.Items[from] == homeRank && grid[ahead + forward] == 0)
-            *pawn++ = {index, static_cast<std::uint8_t>(ahead + forward)};
+            *pawn++ = MakeNodeMove(i, ahead + forward);
         }
         break;
       }
@@ -224,30 +228,30 @@ std::int32_t Frontier(NodeSide& own, NodeSide& other, std::int32_t alpha, std::i
   std::int32_t best = Max ? -NoMoveScore : NoMoveScore;
   const NodeMove* buckets[3] = {moves.Capture.Items, moves.Piece.Items, moves.Pawn.Items};
   const int counts[3] = {moves.CaptureCount, moves.PieceCount, moves.PawnCount};
-  NodeMove last{0, 0};
-  bool tried = false;
+  NodeMove last = 0;
   auto finish = [&](std::int32_t score) {
-    if (tried) LineStore[1] = LineMove(own.List.Items[last.Piece - 1].Square, last.To);
+    if (last != 0)
+      LineStore[1] = LineMove(own.List.Items[MovePiece(last) - 1].Square, MoveTo(last));
     return score;
   };
   for (int b = 0; b < 3; ++b) {
     for (int j = 0; j < counts[b]; ++j) {
       const NodeMove move = buckets[b][j];
       last = move;
-      tried = true;
-      const NodeEntry entry = own.List.Items[move.Piece - 1];
-      const std::uint8_t target = Grid.Items[move.To];
+      const int to = MoveTo(move);
+      const NodeEntry entry = own.List.Items[MovePiece(move) - 1];
+      const std::uint8_t target = Grid.Items[to];
       std::int32_t after = value;
       if (target != 0) {
         if ((target & KindMask) == King) return finish(Max ? KingScore : -KingScore);
-        const int captured = FindEntry(other, move.To);
+        const int captured = FindEntry(other, to);
         if (captured != 0)
-          after += SquareValue.Items[other.List.Items[captured - 1].Kind].Items[move.To];
+          after += SquareValue.Items[other.List.Items[captured - 1].Kind].Items[to];
       }
       std::uint8_t kind = entry.Kind;
-      if (kind == Pawn && RankOf.Items[move.To] == (S == 1 ? 8 : 1)) kind = Queen;
-      after += SquareValue.Items[kind].Items[move.To] -
-               SquareValue.Items[entry.Kind].Items[entry.Square];
+      if (kind == Pawn && RankOf.Items[to] == (S == 1 ? 8 : 1)) kind = Queen;
+      after +=
+          SquareValue.Items[kind].Items[to] - SquareValue.Items[entry.Kind].Items[entry.Square];
       ++NodesDone;
       const std::int32_t score =
           SearchDepth % 2 == 0 ? SideToMoveBonus - after : after - SideToMoveBonus;
@@ -286,10 +290,10 @@ std::int32_t Interior(NodeSide& own, NodeSide& other, int depth, std::int32_t al
       ++k;
       if (root) DrawProgressBar(5, 64, 45, 72, static_cast<double>(k - 1) / total);
       const NodeMove move = buckets[b][j];
-      NodeEntry& entry = own.List[move.Piece];
+      NodeEntry& entry = own.List[MovePiece(move)];
       const NodeEntry saved = entry;
       const int from = saved.Square;
-      const int to = move.To;
+      const int to = MoveTo(move);
       LineStore[depth] = LineMove(from, to);
       const std::uint8_t target = Grid.Items[to];
       const std::uint8_t fromCode = Grid.Items[from];
@@ -426,7 +430,8 @@ int OrderedMoves(int side, const PieceList& list, std::uint8_t count, MoveBuffer
                   MoveClass moveClass) {
     for (int j = 1; j <= bucketCount; ++j) {
       const NodeMove move = bucket[j];
-      ordered[++n] = GeneratedMove{FileOf[move.To], RankOf[move.To], moveClass, move.Piece};
+      ordered[++n] = GeneratedMove{FileOf[MoveTo(move)], RankOf[MoveTo(move)], moveClass,
+                                   static_cast<std::uint8_t>(MovePiece(move))};
     }
   };
   copy(moves.Capture, moves.CaptureCount, 5);

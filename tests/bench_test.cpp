@@ -1,0 +1,119 @@
+// kelvar-bench: the line format, the signature of the bench positions (any
+// change to what the search visits shows up here), identical figures from run
+// to run, and the headless start whatever the environment says.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string Tool = KELVAR_BINARY_DIR "/tools/kelvar-bench";
+const std::string Positions = KELVAR_SOURCE_DIR "/bench/positions/";
+
+struct RunResult {
+  int Status;
+  std::vector<std::string> Lines;
+};
+
+RunResult RunBench(const std::string& arguments) {
+  RunResult result{-1, {}};
+  FILE* pipe = popen((Tool + " " + arguments + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[1024];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    result.Lines.push_back(line);
+  }
+  const int status = pclose(pipe);
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string AllPositions() {
+  std::string arguments;
+  for (const char* name : {"endgame", "middlegame", "opening", "queens", "tactics"})
+    arguments += " " + Positions + name + ".in";
+  return arguments;
+}
+
+// Figures: a line without its directory and its timing (ms and nps).
+std::string Figures(const std::string& line) {
+  std::string text = std::regex_replace(line, std::regex(" ms=[0-9]+ nps=[0-9]+$"), "");
+  const std::size_t slash = text.rfind('/', text.find(' '));
+  return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+const std::regex LineForm(
+    "\\S+ move=[a-h`][0-8]-[a-h`][0-8] score=-?[0-9]+ nodes=[0-9]+ gen=[0-9]+ "
+    "branch=[0-9]+\\.[0-9] legal=[01] outcome=(move|nomove|surrender|mate) ms=[0-9]+ nps=[0-9]+");
+
+TEST(BenchTest, SignatureOfTheBenchPositions) {
+  const RunResult run = RunBench(AllPositions());
+  ASSERT_EQ(run.Status, 0);
+  ASSERT_EQ(run.Lines.size(), 6u);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(run.Lines[i], LineForm)) << run.Lines[i];
+  const std::vector<std::string> expected = {
+      "endgame.in move=d1-d6 score=-16 nodes=434514 gen=2376595 branch=27.6 legal=1 outcome=move",
+      "middlegame.in move=e4-e5 score=54 nodes=1685153 gen=14376611 branch=37.2 legal=1 "
+      "outcome=move",
+      "opening.in move=b1-c3 score=42 nodes=283169 gen=1484148 branch=25.1 legal=1 outcome=move",
+      "queens.in move=d1-d7 score=-1796 nodes=841219 gen=9949565 branch=67.7 legal=1 outcome=move",
+      "tactics.in move=h5-h7 score=10000 nodes=887355 gen=13302504 branch=35.3 legal=1 "
+      "outcome=mate"};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Figures(run.Lines[i]), expected[i]);
+  EXPECT_TRUE(
+      std::regex_match(run.Lines[5], std::regex("total nodes=4131410 ms=[0-9]+ nps=[0-9]+")))
+      << run.Lines[5];
+
+  // Side 2 from the same files, and the same figures on a second run.
+  const RunResult black = RunBench("-s 2" + AllPositions());
+  ASSERT_EQ(black.Status, 0);
+  ASSERT_EQ(black.Lines.size(), 6u);
+  EXPECT_EQ(Figures(black.Lines[1]),
+            "middlegame.in move=d5-e4 score=-32 nodes=2511132 gen=20403081 branch=41.0 legal=1 "
+            "outcome=move");
+  EXPECT_EQ(black.Lines[5].substr(0, 19), "total nodes=4829956");
+  const RunResult again = RunBench(AllPositions());
+  ASSERT_EQ(again.Lines.size(), 6u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Figures(again.Lines[i]), Figures(run.Lines[i]));
+}
+
+TEST(BenchTest, StartPositionRunsHeadlessWhateverTheEnvironment) {
+  // A video driver that cannot work here does not matter: the tool picks the
+  // dummy driver itself.
+  const RunResult run = RunBench(std::string("") + KELVAR_SOURCE_DIR + "/data/kelvar.in");
+  const std::string command = "env SDL_VIDEODRIVER=wayland DISPLAY= WAYLAND_DISPLAY= " + Tool +
+                              " " + KELVAR_SOURCE_DIR + "/data/kelvar.in 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[1024];
+  std::string first;
+  if (std::fgets(buffer, sizeof buffer, pipe) != nullptr) first = buffer;
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+  }
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  if (!first.empty() && first.back() == '\n') first.pop_back();
+  ASSERT_EQ(run.Status, 0);
+  ASSERT_EQ(run.Lines.size(), 2u);
+  EXPECT_EQ(Figures(first), Figures(run.Lines[0]));
+  EXPECT_EQ(Figures(run.Lines[0]),
+            "kelvar.in move=b1-c3 score=42 nodes=283169 gen=1484148 branch=25.1 legal=1 "
+            "outcome=move");
+}
+
+TEST(BenchTest, RefusesBadArguments) {
+  EXPECT_EQ(RunBench("").Status, 2);
+  EXPECT_EQ(RunBench("-s").Status, 2);
+  EXPECT_EQ(RunBench("-s 3 " + Positions + "opening.in").Status, 2);
+  EXPECT_EQ(RunBench("-s 2").Status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Shared helpers of the computer-player suites: positions written square by
+// square, a headless screen with keys fed through a pipe on standard input,
+// and a record of the message boxes, progress bars and info texts shown
+// (each still drawn by the real display).
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "engine/engine.h"
+#include "rules/rules.h"
+
+namespace support {
+
+inline void ClearPosition() {
+  Board = BoardGrid{};
+  PieceList1 = PieceList{};
+  PieceList2 = PieceList{};
+  PieceCount1 = 0;
+  PieceCount2 = 0;
+}
+
+// Put: a piece of side on a square written as "e2", appended to the side's list.
+inline void Put(int side, PieceKind kind, const char* square) {
+  const auto file = static_cast<std::uint8_t>(square[0] - 96);
+  const auto rank = static_cast<std::uint8_t>(square[1] - 48);
+  Board[file][rank] = static_cast<PieceCode>(kind + (side == 2 ? 64 : 0));
+  PieceList& list = side == 1 ? PieceList1 : PieceList2;
+  std::uint8_t& count = side == 1 ? PieceCount1 : PieceCount2;
+  ++count;
+  list[count] = PieceEntry{kind, file, rank};
+}
+
+// ParseMove: "e2-e4" as a Move.
+inline Move ParseMove(const char* text) {
+  return Move{static_cast<std::uint8_t>(text[0] - 96), static_cast<std::uint8_t>(text[1] - 48),
+              static_cast<std::uint8_t>(text[3] - 96), static_cast<std::uint8_t>(text[4] - 48)};
+}
+
+// Position: the whole game position as bytes, for before/after comparisons.
+struct Position {
+  BoardGrid Board;
+  PieceList List1, List2;
+  std::uint8_t Count1, Count2;
+};
+inline Position SavePosition() {
+  return Position{Board, PieceList1, PieceList2, PieceCount1, PieceCount2};
+}
+inline bool SamePosition(const Position& a, const Position& b) {
+  return std::memcmp(&a.Board, &b.Board, sizeof a.Board) == 0 &&
+         std::memcmp(&a.List1, &b.List1, sizeof a.List1) == 0 &&
+         std::memcmp(&a.List2, &b.List2, sizeof a.List2) == 0 && a.Count1 == b.Count1 &&
+         a.Count2 == b.Count2;
+}
+
+// KeyPipe: the write end of the pipe that stands in for the terminal.
+inline int KeyPipe = -1;
+
+// OpenHeadlessScreen: standard input becomes a pipe (before the platform
+// starts reading it), then the screen opens on the dummy driver.
+inline void OpenHeadlessScreen() {
+  static bool open = false;
+  if (open) return;
+  open = true;
+  int ends[2];
+  if (pipe(ends) != 0) std::abort();
+  dup2(ends[0], STDIN_FILENO);
+  close(ends[0]);
+  KeyPipe = ends[1];
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  InitGraph(Driver64K, Mode640x480, "");
+}
+
+inline void FeedKeys(const char* keys) {
+  if (write(KeyPipe, keys, std::strlen(keys)) < 0) std::abort();
+}
+
+struct Message {
+  std::string Title;
+  std::string Text;
+};
+struct ProgressCall {
+  int X1, Y1, X2, Y2;
+  double Fraction;
+};
+
+// What the wrapped display calls saw.
+inline std::vector<Message> Messages;
+inline std::vector<ProgressCall> ProgressBars;
+inline std::vector<std::string> InfoTexts;
+// ExtraKeys: fed after the Enter that closes each message box.
+inline const char* ExtraKeys = "";
+// EchoMessages: also write each message to standard error (for child processes).
+inline bool EchoMessages = false;
+
+inline void ClearRecords() {
+  Messages.clear();
+  ProgressBars.clear();
+  InfoTexts.clear();
+}
+
+}  // namespace support
+
+// The link sends the library's calls of these display operations here; each
+// is recorded and then drawn by the real operation.
+extern "C" {
+void __real__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(
+    const std::string& title, const std::string& text);
+void __real__Z15DrawProgressBarssssd(std::int16_t x1, std::int16_t y1, std::int16_t x2,
+                                     std::int16_t y2, double fraction);
+void __real__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
+    const std::string& text);
+
+void __wrap__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(
+    const std::string& title, const std::string& text) {
+  support::Messages.push_back({title, text});
+  if (support::EchoMessages) {
+    const std::string line = "MessageBox[" + title + "][" + text + "]\n";
+    if (write(STDERR_FILENO, line.data(), line.size()) < 0) std::abort();
+  }
+  // The real box waits for Enter from the terminal, which here is the pipe.
+  support::FeedKeys("\r");
+  support::FeedKeys(support::ExtraKeys);
+  __real__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(title, text);
+}
+void __wrap__Z15DrawProgressBarssssd(std::int16_t x1, std::int16_t y1, std::int16_t x2,
+                                     std::int16_t y2, double fraction) {
+  support::ProgressBars.push_back({x1, y1, x2, y2, fraction});
+  __real__Z15DrawProgressBarssssd(x1, y1, x2, y2, fraction);
+}
+void __wrap__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
+    const std::string& text) {
+  support::InfoTexts.push_back(text);
+  __real__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(text);
+}
+}
