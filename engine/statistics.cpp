@@ -40,7 +40,7 @@ std::string ShortNumber(long double x) {
   // divided once more. Past the last suffix letter the digits stay as they are
   // (only values of 10^30 and more, or infinity, get there).
   int i = 1;
-  while (text.find('.') > 4 && i <= SuffixCount) {
+  while (text.find('.') >= 4 && i <= SuffixCount) {
     a /= 1000.0L;
     text = RealText(a, 1, 2);
     suffix = Suffixes[i - 1];
