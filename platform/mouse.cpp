@@ -3,9 +3,13 @@
 // The display thread sees every pointer event of the window (through
 // DisplayEventHook) and queues it in screen coordinates; mouse_waitforupdate
 // hands the program one queued event at a time, so a quick press and release
-// are two updates and no click is lost. A display whose driver shows nothing
-// (SDL's dummy and offscreen drivers) has no pointer: mouse_init fails there,
-// and the program falls back to its keyboard emulation.
+// are two updates and no click is lost. Events that waited while the program
+// was busy elsewhere (a message box, the computer's turn) are stale: they
+// collapse into the pointer's state of now, so old clicks are not replayed.
+// The game draws its own arrow, so the desktop's cursor is hidden over the
+// window. A display whose driver shows nothing (SDL's dummy, evdev and
+// offscreen drivers) has no pointer: mouse_init fails there, and the program
+// falls back to its keyboard emulation.
 
 #include <SDL.h>
 
@@ -26,7 +30,11 @@ struct MouseUpdate {
   int X;
   int Y;
   int Buttons;
+  Uint64 Time;  // SDL ticks when the event came
 };
+
+// StaleAfter: milliseconds after which an unread update no longer counts.
+constexpr Uint64 StaleAfter = 250;
 
 // MouseQueueSize: updates kept unread. Pure movements are merged into the
 // last unread update, so only button changes use up places.
@@ -39,9 +47,9 @@ struct MouseState {
   int MinX = 0, MaxX = ScreenWidth - 1;
   int MinY = 0, MaxY = ScreenHeight - 1;
   // Latest: the pointer after every event seen, clamped to the ranges.
-  MouseUpdate Latest{0, 0, 0};
+  MouseUpdate Latest{0, 0, 0, 0};
   // Current: the update the program last took with mouse_waitforupdate.
-  MouseUpdate Current{0, 0, 0};
+  MouseUpdate Current{0, 0, 0, 0};
   // Queue: unread updates, Head the oldest, Count 0..MouseQueueSize.
   std::array<MouseUpdate, MouseQueueSize> Queue{};
   unsigned Head = 0;
@@ -109,6 +117,7 @@ void OnPointerEvent(const SDL_Event& event) {
     if (!m.Open) return;
     m.Latest.X = std::clamp(x, m.MinX, m.MaxX);
     m.Latest.Y = std::clamp(y, m.MinY, m.MaxY);
+    m.Latest.Time = SDL_GetTicks64();
     if (event.type == SDL_MOUSEBUTTONDOWN) m.Latest.Buttons |= ButtonBit(event.button.button);
     if (event.type == SDL_MOUSEBUTTONUP) m.Latest.Buttons &= ~ButtonBit(event.button.button);
     QueueLatest(m, buttonsChanged);
@@ -116,8 +125,11 @@ void OnPointerEvent(const SDL_Event& event) {
   InputArrived().notify_all();
 }
 
+// Invisible: SDL's drivers that show nothing ("evdev" is the dummy driver
+// with the console's input devices).
 bool Invisible(const char* driver) {
-  return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0;
+  return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0 ||
+         SDL_strcasecmp(driver, "evdev") == 0;
 }
 
 // OpenPointerAction: argument is a bool, set to true when the video driver
@@ -127,7 +139,10 @@ void OpenPointerAction(void* argument) {
   const char* driver = SDL_GetCurrentVideoDriver();
   const bool hasPointer = driver != nullptr && !Invisible(driver);
   *static_cast<bool*>(argument) = hasPointer;
-  if (hasPointer) DisplayEventHook = OnPointerEvent;
+  if (hasPointer) {
+    DisplayEventHook = OnPointerEvent;
+    SDL_ShowCursor(SDL_DISABLE);
+  }
 }
 
 struct WarpRequest {
@@ -192,6 +207,11 @@ int mouse_waitforupdate() {
   // button changes; keys typed meanwhile wait in the key queue.
   WaitForInput(lock, [&m] { return m.Count > 0 || !m.Open; });
   if (m.Count == 0) return 0;
+  if (SDL_GetTicks64() - m.Queue[m.Head].Time > StaleAfter) {
+    m.Current = m.Latest;
+    m.Count = 0;
+    return 1;
+  }
   m.Current = m.Queue[m.Head];
   m.Head = (m.Head + 1) % MouseQueueSize;
   --m.Count;
