@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "display/display.h"
 #include "engine/engine.h"
@@ -116,6 +117,13 @@ Array<NodeSide, 1, 2> Sides;
 // SquareValue: PieceSquareValue by kind 0..7 and grid square (0 off the board).
 Array<Array<std::int32_t, 0, GridSize - 1>, 0, 7> SquareValue;
 
+// Unrolled: action(0), action(1), ... with each index a constant, so the
+// step tables fold into the code.
+template <int First, typename Action, int... I>
+inline void Unrolled(Action&& action, std::integer_sequence<int, I...>) {
+  (action(std::integral_constant<int, First + I>{}), ...);
+}
+
 template <int S>
 void GenerateSide(const NodeSide& own, MoveBuckets& out) {
   NodeMove* capture = out.Capture.Items;
@@ -161,19 +169,21 @@ void GenerateSide(const NodeSide& own, MoveBuckets& out) {
         break;
       }
       case Knight:
-        for (int step : KnightSteps) probe(from + step);
+        Unrolled<0>([&](auto d) { probe(from + KnightSteps[d]); },
+                    std::make_integer_sequence<int, 8>{});
         break;
       case Bishop:
-        for (int d = 0; d < 4; ++d) slide(LineSteps[d]);
+        Unrolled<0>([&](auto d) { slide(LineSteps[d]); }, std::make_integer_sequence<int, 4>{});
         break;
       case Rook:
-        for (int d = 4; d < 8; ++d) slide(LineSteps[d]);
+        Unrolled<4>([&](auto d) { slide(LineSteps[d]); }, std::make_integer_sequence<int, 4>{});
         break;
       case Queen:
-        for (int step : LineSteps) slide(step);
+        Unrolled<0>([&](auto d) { slide(LineSteps[d]); }, std::make_integer_sequence<int, 8>{});
         break;
       case King:
-        for (int step : KingSteps) probe(from + step);
+        Unrolled<0>([&](auto d) { probe(from + KingSteps[d]); },
+                    std::make_integer_sequence<int, 8>{});
         break;
       default:
         break;
