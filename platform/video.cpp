@@ -107,8 +107,11 @@ bool NamedExplicitly(const char* driver) {
   return false;
 }
 
+// Invisible: drivers that show nothing ("evdev" is the dummy driver with
+// the console's input devices).
 bool Invisible(const char* driver) {
-  return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0;
+  return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0 ||
+         SDL_strcasecmp(driver, "evdev") == 0;
 }
 
 SDL_Rect FitPicture(int width, int height) {
@@ -331,6 +334,40 @@ void DisplayLoop(DisplayState& d) {
   }
 }
 
+// OpenVideo: SDL's video on a driver that shows something to a person.
+// Without SDL_VIDEODRIVER in the environment the drivers are tried in SDL's
+// order, leaving out those that show nothing (SDL would quietly fall back
+// to them) and Wayland where no Wayland session can exist.
+bool OpenVideo(std::string& reason) {
+  if (std::getenv("SDL_VIDEODRIVER") != nullptr) {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+      reason = SDL_GetError();
+      return false;
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver != nullptr && Invisible(driver) && !NamedExplicitly(driver)) {
+      reason = std::string("SDL offers only its invisible \"") + driver + "\" video driver";
+      SDL_Quit();
+      return false;
+    }
+    return true;
+  }
+  bool wayland =
+      std::getenv("WAYLAND_DISPLAY") != nullptr || std::getenv("XDG_RUNTIME_DIR") != nullptr;
+  std::string tried;
+  for (int index = 0; index < SDL_GetNumVideoDrivers(); ++index) {
+    std::string driver = SDL_GetVideoDriver(index);
+    if (Invisible(driver.c_str()) || (driver == "wayland" && !wayland)) continue;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, driver.c_str());
+    if (SDL_Init(SDL_INIT_VIDEO) == 0) return true;
+    tried += (tried.empty() ? "" : "; ") + std::string(SDL_GetError());
+  }
+  reason = "no display could be opened (" +
+           (tried.empty() ? std::string("no video driver") : tried) +
+           "); is DISPLAY or WAYLAND_DISPLAY set?";
+  return false;
+}
+
 void DisplayMain() {
   DisplayState& d = Display();
   {
@@ -339,24 +376,9 @@ void DisplayMain() {
   }
   // The platform installs its own signal handlers (they restore the terminal).
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  bool available = SDL_Init(SDL_INIT_VIDEO) == 0;
   std::string reason;
-  bool waits = false;
-  if (!available) {
-    reason = SDL_GetError();
-  } else {
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver == nullptr) driver = "";
-    // With no display SDL quietly falls back to drivers that show nothing;
-    // only the tests and headless tools, which name them, get them.
-    if (Invisible(driver) && !NamedExplicitly(driver)) {
-      available = false;
-      reason = std::string("no display: SDL offers only its invisible \"") + driver +
-               "\" video driver (is DISPLAY or WAYLAND_DISPLAY set?)";
-      SDL_Quit();
-    }
-    waits = !Invisible(driver);
-  }
+  bool available = OpenVideo(reason);
+  bool waits = available && !Invisible(SDL_GetCurrentVideoDriver());
   if (available) {
     for (int value = 0; value < 65536; ++value) {
       std::uint32_t r = value >> 11, g = (value >> 5) & 63, b = value & 31;
