@@ -134,19 +134,22 @@ void GenerateSide(const NodeSide& own, MoveBuckets& out) {
   for (int i = 1; i <= count; ++i) {
     const NodeEntry entry = own.List.Items[i - 1];
     const int from = entry.Square;
-    // Probe: empty → class 3, enemy → class 5; answers whether to go on sliding.
+    // The outcome of a square is hard to predict, so it is not branched on:
+    // the move is written to both buckets and each keeps it only when it
+    // belongs there (a bucket always has room for one more).
     auto probe = [&](int to) {
       const std::uint8_t code = grid[to];
-      if (code == 0) {
-        *piece++ = MakeNodeMove(i, to);
-        return true;
-      }
-      if (code & EnemyBit<S>) *capture++ = MakeNodeMove(i, to);
-      return false;
+      const NodeMove move = MakeNodeMove(i, to);
+      *piece = move;
+      piece += code == 0;
+      *capture = move;
+      capture += (code & EnemyBit<S>) != 0;
     };
     auto slide = [&](int step) {
-      for (int to = from + step; probe(to); to += step) {
-      }
+      int to = from + step;
+      for (; grid[to] == 0; to += step) *piece++ = MakeNodeMove(i, to);
+      *capture = MakeNodeMove(i, to);
+      capture += (grid[to] & EnemyBit<S>) != 0;
     };
     switch (entry.Kind) {
       case Pawn: {
