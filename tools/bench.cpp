@@ -32,6 +32,13 @@ const char* OutcomeName(ComputerOutcome outcome) {
   return "move";
 }
 
+// Rate: nodes per second of the measured time. The game's own figure adds a
+// millisecond to the time (against a division by zero), which would
+// understate the short searches here; it is used only when no time passed.
+long double Rate(long double nodes, long double seconds) {
+  return seconds > 0.0L ? nodes / seconds : nodes / 0.001L;
+}
+
 int Usage() {
   std::fprintf(stderr, "usage: kelvar-bench [-s SIDE] FILE...\n  SIDE is 1 (default) or 2\n");
   return 2;
@@ -73,10 +80,10 @@ int main(int argc, char** argv) {
         argv[i], MoveText(choice.Chosen).c_str(), static_cast<long long>(choice.Score), NodesDone,
         MovesGenerated, RealText(MeanBranching(BranchHistogram), 1, 1).c_str(),
         choice.Legal ? 1 : 0, OutcomeName(choice.Outcome), static_cast<long long>(milliseconds),
-        static_cast<long long>(NodesPerSecond));
+        static_cast<long long>(Rate(NodesDone, choice.Seconds)));
     std::fflush(stdout);
   }
-  const long double totalRate = totalNodes / (totalSeconds + 0.001L);
+  const long double totalRate = Rate(static_cast<long double>(totalNodes), totalSeconds);
   std::printf("total nodes=%lld ms=%lld nps=%lld\n", static_cast<long long>(totalNodes),
               static_cast<long long>(totalMilliseconds), static_cast<long long>(totalRate));
   CloseGraphics();
