@@ -220,11 +220,18 @@ Move LineMove(int from, int to) {
   return Move{FileOf.Items[from], RankOf.Items[from], FileOf.Items[to], RankOf.Items[to]};
 }
 
+// Tally: adds to a 32-bit counter, wrapping round as 32-bit arithmetic does
+// (a long search of a position full of queens can pass 2^31 moves).
+void Tally(std::int32_t& counter, int amount) {
+  counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) +
+                                      static_cast<std::uint32_t>(amount));
+}
+
 // CountNode: the statistics of a node that generated its moves.
 void CountNode(const MoveBuckets& moves) {
   const int total = moves.CaptureCount + moves.PieceCount + moves.PawnCount;
-  MovesGenerated += total;
-  BranchHistogram[total] += 1;
+  Tally(MovesGenerated, total);
+  Tally(BranchHistogram[total], 1);
 }
 
 // Frontier: a node with one ply left. Its children are leaves, scored from
@@ -234,7 +241,7 @@ void CountNode(const MoveBuckets& moves) {
 template <int S, bool Max>
 std::int32_t Frontier(NodeSide& own, NodeSide& other, std::int32_t alpha, std::int32_t beta,
                       std::int32_t value) {
-  ++NodesDone;
+  Tally(NodesDone, 1);
   MoveBuckets moves;
   GenerateSide<S>(own, moves);
   CountNode(moves);
@@ -265,7 +272,7 @@ std::int32_t Frontier(NodeSide& own, NodeSide& other, std::int32_t alpha, std::i
       if (kind == Pawn && RankOf.Items[to] == (S == 1 ? 8 : 1)) kind = Queen;
       after +=
           SquareValue.Items[kind].Items[to] - SquareValue.Items[entry.Kind].Items[entry.Square];
-      ++NodesDone;
+      Tally(NodesDone, 1);
       const std::int32_t score =
           SearchDepth % 2 == 0 ? SideToMoveBonus - after : after - SideToMoveBonus;
       if (Max) {
@@ -288,7 +295,7 @@ template <int S, bool Max>
 std::int32_t Interior(NodeSide& own, NodeSide& other, int depth, std::int32_t alpha,
                       std::int32_t beta, std::int32_t value) {
   constexpr int Other = S == 1 ? 2 : 1;
-  ++NodesDone;
+  Tally(NodesDone, 1);
   MoveBuckets moves;
   GenerateSide<S>(own, moves);
   CountNode(moves);
@@ -416,7 +423,7 @@ std::int32_t Search(PieceList ownList, std::uint8_t ownCount, PieceList otherLis
                     std::int32_t alpha, std::int32_t beta) {
   if (depth < 0 || depth > LineArray::High) RangeError();
   if (depth == 0) {
-    ++NodesDone;
+    Tally(NodesDone, 1);
     if (SearchDepth % 2 == 0) return Evaluate(ownList, otherList, ownCount, otherCount) + 100;
     return Evaluate(otherList, ownList, otherCount, ownCount) - 100;
   }
