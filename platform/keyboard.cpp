@@ -169,11 +169,35 @@ bool QueueWindowKey(const SDL_Event& event) {
         codes[count++] = 9;
         break;
       default:
-        // Control with a letter gives the control byte, as the terminal
-        // does; printable characters come as text input.
-        if ((event.key.keysym.mod & KMOD_CTRL) != 0 && key >= SDLK_a && key <= SDLK_z)
-          codes[count++] = static_cast<std::uint8_t>(key - SDLK_a + 1);
         break;
+    }
+    // The keypad's arrows and Page Down while Num Lock is off.
+    if (count == 0 && (event.key.keysym.mod & KMOD_NUM) == 0) {
+      switch (key) {
+        case SDLK_KP_8:
+          extended(72);
+          break;
+        case SDLK_KP_2:
+          extended(80);
+          break;
+        case SDLK_KP_6:
+          extended(77);
+          break;
+        case SDLK_KP_4:
+          extended(75);
+          break;
+        case SDLK_KP_3:
+          extended(81);
+          break;
+        default:
+          break;
+      }
+    }
+    if (count == 0) {
+      // Control with a letter gives the control byte, as the terminal
+      // does; printable characters come as text input.
+      if ((event.key.keysym.mod & KMOD_CTRL) != 0 && key >= SDLK_a && key <= SDLK_z)
+        codes[count++] = static_cast<std::uint8_t>(key - SDLK_a + 1);
     }
     if (count == 0) return false;
     {
