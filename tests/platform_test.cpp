@@ -129,6 +129,7 @@ int NoDisplayRole() {
   // No display and no driver named: SDL's invisible fallback is not taken.
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
+  unsetenv("XDG_RUNTIME_DIR");
   unsetenv("SDL_VIDEODRIVER");
   InitGraph(Driver64K, Mode640x480, "");
   std::printf("result %d\n", GraphResult());
