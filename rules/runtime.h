@@ -10,7 +10,7 @@
 #include <cstdint>
 
 // Error numbers used by the program.
-constexpr int RangeErrorCode = 201;   // an index outside its declared range
+constexpr int RangeErrorCode = 201;      // an index outside its declared range
 constexpr int ShortFileErrorCode = 100;  // a file shorter than its format
 
 // RunError: writes the report naming the caller's return address and exits.
