@@ -6,6 +6,7 @@
 
 #include "engine_support.h"
 
+using support::BackRankMate;
 using support::ParseMove;
 using support::Put;
 
@@ -26,20 +27,6 @@ class ComputerMoveTest : public ::testing::Test {
     ASSERT_EQ(support::Messages.size(), 1u);
     EXPECT_EQ(support::Messages[0].Title, "Computer");
     EXPECT_EQ(support::Messages[0].Text, text);
-  }
-
-  // BackRankMate: the rook takes on a8 and the black king has no escape.
-  static void BackRankMate() {
-    Put(1, King, "g1");
-    Put(1, Pawn, "f2");
-    Put(1, Pawn, "g2");
-    Put(1, Pawn, "h2");
-    Put(1, Rook, "a1");
-    Put(2, King, "g8");
-    Put(2, Pawn, "f7");
-    Put(2, Pawn, "g7");
-    Put(2, Pawn, "h7");
-    Put(2, Rook, "a8");
   }
 };
 

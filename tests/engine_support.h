@@ -98,6 +98,21 @@ inline const char* ExtraKeys = "";
 // EchoMessages: also write each message to standard error (for child processes).
 inline bool EchoMessages = false;
 
+// BackRankMate: white Ra1 takes on a8 and the black king on g8, boxed in by
+// its own pawns, has no escape.
+inline void BackRankMate() {
+  Put(1, King, "g1");
+  Put(1, Pawn, "f2");
+  Put(1, Pawn, "g2");
+  Put(1, Pawn, "h2");
+  Put(1, Rook, "a1");
+  Put(2, King, "g8");
+  Put(2, Pawn, "f7");
+  Put(2, Pawn, "g7");
+  Put(2, Pawn, "h7");
+  Put(2, Rook, "a8");
+}
+
 inline void ClearRecords() {
   Messages.clear();
   ProgressBars.clear();

@@ -306,16 +306,7 @@ TEST_F(SearchTest, CountsEveryNodeOfASmallTree) {
 }
 
 TEST_F(SearchTest, MateInOneScoresTheKingAndKeepsTheMove) {
-  Put(1, King, "g1");
-  Put(1, Pawn, "f2");
-  Put(1, Pawn, "g2");
-  Put(1, Pawn, "h2");
-  Put(1, Rook, "a1");
-  Put(2, King, "g8");
-  Put(2, Pawn, "f7");
-  Put(2, Pawn, "g7");
-  Put(2, Pawn, "h7");
-  Put(2, Rook, "a8");
+  support::BackRankMate();
   const support::Position before = support::SavePosition();
   EXPECT_EQ(SearchSide(1, true, SearchDepth), 10000);
   EXPECT_EQ(MoveText(BestLine[SearchDepth]), "a1-a8");
