@@ -1,3 +1,40 @@
+#include <cstdio>
+#include <cstring>
+
 #include "app/app.h"
 
-int main() { return RunProgram(); }
+namespace {
+
+// The answers to --help and --version, given before anything is opened.
+const char* const Usage =
+    "usage: kelvar [--help | --version]\n"
+    "A chess game: you play Black against the computer in a 640x480 window.\n"
+    "\n"
+    "Controls: click a piece, then the square it goes to; without a mouse the\n"
+    "arrow keys move the pointer and Space clicks. Esc quits, Q adds a black\n"
+    "queen, F11 or Alt+Enter switch full screen.\n"
+    "\n"
+    "Files, read from the working directory: kelvar.in (the start position),\n"
+    "fig1.x .. fig6.x and PawnFix.x (the pictures). The installed launcher\n"
+    "starts the game in its data folder.\n"
+    "\n"
+    "Exit status: 0 when the game ends normally; a run-time error number (2 a\n"
+    "missing file, 100 a short file, 201 a bad index or start position); 1 when\n"
+    "no display can be opened.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Any other argument is ignored.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("kelvar " KELVAR_VERSION);
+      return 0;
+    }
+  }
+  return RunProgram();
+}

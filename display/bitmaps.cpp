@@ -16,12 +16,19 @@ constexpr int PieceFileSize = PieceSide * PieceSide;
 constexpr int ImageWidth = 640;
 constexpr int ImageHeight = 480;
 
-// ReadFailure: the error number for a read that came up short: the system's
+// ReadFailure: names the file on standard error and answers the error
+// number for a read that came up short after `bytes` bytes: the system's
 // when the read itself failed (a directory, a device error), otherwise 100.
-int ReadFailure(std::FILE* file) {
-  const int code = std::ferror(file) && errno != 0 ? errno : ShortFileErrorCode;
+int ReadFailure(std::FILE* file, const char* fileName, long bytes, long expected) {
+  const int error = errno;
+  const bool failed = std::ferror(file) && error != 0;
   std::fclose(file);
-  return code;
+  if (failed) {
+    ReportCannotRead(fileName, error);
+    return error;
+  }
+  ReportShortFile(fileName, bytes, expected);
+  return ShortFileErrorCode;
 }
 
 // LightenedGrey: round(0.75 g + 63) with halves to the even neighbour, in
@@ -39,9 +46,15 @@ std::uint8_t LightenedGrey(std::uint8_t g) {
 void ReadPieceBitmap(const char* fileName, PieceBitmap& bitmap) {
   errno = 0;
   std::FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) RunError(errno);
+  if (file == nullptr) {
+    const int error = errno;
+    ReportCannotOpen(fileName, error);
+    RunError(error);
+  }
   std::uint8_t bytes[PieceFileSize];
-  if (std::fread(bytes, 1, PieceFileSize, file) != PieceFileSize) RunError(ReadFailure(file));
+  const std::size_t got = std::fread(bytes, 1, PieceFileSize, file);
+  if (got != PieceFileSize)
+    RunError(ReadFailure(file, fileName, static_cast<long>(got), PieceFileSize));
   std::fclose(file);
   // Row j of the file becomes entry j of every column.
   for (int j = 0; j < PieceSide; ++j)
@@ -83,12 +96,18 @@ void DrawPieceGreen(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap) {
 void ShowScreenImage(const char* fileName) {
   // Every failure here, a missing file included, is reported as 100, at the
   // first row that cannot be read whole; the rows above it stay drawn.
+  errno = 0;
   std::FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) RunError(ShortFileErrorCode);
+  if (file == nullptr) {
+    ReportCannotOpen(fileName, errno);
+    RunError(ShortFileErrorCode);
+  }
   std::uint8_t row[ImageWidth];
   for (int y = 0; y < ImageHeight; ++y) {
-    if (std::fread(row, 1, ImageWidth, file) != ImageWidth) {
-      std::fclose(file);
+    const std::size_t got = std::fread(row, 1, ImageWidth, file);
+    if (got != ImageWidth) {
+      ReadFailure(file, fileName, static_cast<long>(y) * ImageWidth + static_cast<long>(got),
+                  static_cast<long>(ImageWidth) * ImageHeight);
       RunError(ShortFileErrorCode);
     }
     for (int x = 0; x < ImageWidth; ++x)

@@ -19,7 +19,7 @@ struct LineText {
 // Ends the program for an unreadable file: a line on standard error, then
 // the run-time error with the system's error number.
 [[noreturn]] void FailToRead(const char* fileName, int error) {
-  std::fprintf(stderr, "%s: cannot read: %s\n", fileName, std::strerror(error));
+  ReportCannotRead(fileName, error);
   RunError(error != 0 ? error : EIO);
 }
 
@@ -84,7 +84,7 @@ void LoadPosition(const char* fileName) {
   std::FILE* file = std::fopen(fileName, "r");
   if (file == nullptr) {
     const int error = errno;
-    std::fprintf(stderr, "%s: cannot open: %s\n", fileName, std::strerror(error));
+    ReportCannotOpen(fileName, error);
     RunError(error != 0 ? error : EIO);
   }
 

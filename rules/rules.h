@@ -117,6 +117,17 @@ void RemovePieceAtSquare(int file, int rank);
 // a missing file or bad square ends the program with a run-time error.
 void LoadPosition(const char* fileName);
 
+// ---- Naming a file that cannot be used --------------------------------------
+
+// Each prints one line on standard error before the caller's run-time error
+// report, so a failure names its file.
+// ReportCannotOpen: "NAME: cannot open: <the system's reason>".
+void ReportCannotOpen(const char* fileName, int error);
+// ReportCannotRead: "NAME: cannot read: <the system's reason>".
+void ReportCannotRead(const char* fileName, int error);
+// ReportShortFile: "NAME: N bytes, M expected".
+void ReportShortFile(const char* fileName, long bytes, long expected);
+
 // ---- Move generation ---------------------------------------------------------
 
 // GenerateMoves: the piece's pseudo-legal moves in the fixed order into

@@ -1,7 +1,8 @@
 // The program's unhandled-failure path and the checked fixed-size array.
 //
 // A failure the game does not handle itself ends the program with the line
-// "Runtime error N at 0xXXXXXXXX" on standard output and N as exit status.
+// "Runtime error N at 0xXXXXXXXX" on standard output and N as exit status;
+// the digits are the failing place's offset in the program image.
 // Before the line is written, the registered shutdown hook runs (the display
 // registers "close the graphics mode" there, so the report lands on a text
 // screen).
@@ -21,6 +22,9 @@ constexpr int ShortFileErrorCode = 100;  // a file shorter than its format
 void SetRunErrorShutdown(void (*hook)());
 // RangeError: ends the program with 201; called by Array on a bad index.
 [[noreturn]] void RangeError();
+// ImageOffset: a code address as its offset in the program image that holds
+// it, the place the report names (the same in every run of one build).
+std::uint32_t ImageOffset(const void* place);
 
 // Array<T, Lo, Hi>: Hi - Lo + 1 items indexed Lo..Hi. Every index is checked;
 // one outside the range ends the program with error 201. Plain data, so a

@@ -312,6 +312,34 @@ TEST_F(StartGraphicsDeathTest, ShortThirdPieceStopsAfterTwoSegments) {
   EXPECT_EXIT(start(), ::testing::ExitedWithCode(100), "loading screen as expected");
 }
 
+TEST_F(StartGraphicsDeathTest, EachMissingOrShortPictureIsNamedBeforeTheReport) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempFolder folder;
+  auto load = [] {
+    OpenScreen();
+    LoadGraphics();
+  };
+  for (int kind = 1; kind <= 6; ++kind) {
+    const std::string name = "fig" + std::to_string(kind) + "\\.x";
+    for (int other = 1; other <= 6; ++other) WritePieceFile(other, 2304);
+    std::remove(("fig" + std::to_string(kind) + ".x").c_str());
+    EXPECT_EXIT(load(), ::testing::ExitedWithCode(2),
+                "^" + name + ": cannot open: No such file or directory\n$");
+    WritePieceFile(kind, 1200);
+    EXPECT_EXIT(load(), ::testing::ExitedWithCode(100),
+                "^" + name + ": 1200 bytes, 2304 expected\n$");
+  }
+  auto show = [](const char* fileName) {
+    OpenScreen();
+    ShowScreenImage(fileName);
+  };
+  EXPECT_EXIT(show("PawnFix.x"), ::testing::ExitedWithCode(100),
+              "^PawnFix\\.x: cannot open: No such file or directory\n$");
+  WriteBytes("PawnFix.x", std::vector<std::uint8_t>(640 * 100 + 17, 9));
+  EXPECT_EXIT(show("PawnFix.x"), ::testing::ExitedWithCode(100),
+              "^PawnFix\\.x: 64017 bytes, 307200 expected\n$");
+}
+
 TEST(StartGraphicsTest, LoadsEveryPieceAndLeavesABlackScreen) {
   OpenScreen();
   TempFolder folder;

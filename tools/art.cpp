@@ -1,10 +1,12 @@
 // kelvar-art: draws the game's picture files from shapes described here.
 //
 //   kelvar-art OUTDIR
+//   kelvar-art --icon SIZE OUT.png
 //
 // writes fig1.x .. fig6.x (pawn, knight, bishop, rook, queen, king; 48 x 48
 // grey bytes, 0 transparent) and PawnFix.x (640 x 480 grey bytes, the
-// promotion chooser's picture) into OUTDIR.
+// promotion chooser's picture) into OUTDIR; with --icon, the program's icon
+// (Black's knight on a light square) as a SIZE x SIZE PNG.
 //
 // Every piece is a set of filled parts (polygons, ellipses and curved paths)
 // painted on an 8x finer grid. Each part gets a rounded bevel lit from the
@@ -19,10 +21,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "display/display.h"
+#include "tools/png_writer.h"
 
 namespace {
 
@@ -363,7 +367,14 @@ constexpr double OutlineWidth = 1.1;  // pixels
 constexpr double SeamWidth = 0.45;    // pixels on each side of a seam
 constexpr double BevelWidth = 3.0;    // pixels
 
-Bitmap RenderPiece(const Piece& piece) {
+// Samples: the piece on the fine grid: the part covering each sample (0
+// none) and its grey level.
+struct Samples {
+  std::vector<int> Part;
+  std::vector<double> Grey;
+};
+
+Samples RenderSamples(const Piece& piece) {
   // Which part covers each sample (0 none); later shapes lie on top.
   std::vector<int> part(Grid * Grid, 0);
   for (int y = 0; y < Grid; ++y) {
@@ -447,6 +458,13 @@ Bitmap RenderPiece(const Piece& piece) {
     }
   }
 
+  return {std::move(part), std::move(grey)};
+}
+
+Bitmap RenderPiece(const Piece& piece) {
+  const Samples samples = RenderSamples(piece);
+  const std::vector<int>& part = samples.Part;
+  const std::vector<double>& grey = samples.Grey;
   Bitmap bitmap{};
   for (int py = 0; py < PieceSize; ++py) {
     for (int px = 0; px < PieceSize; ++px) {
@@ -596,6 +614,65 @@ Screen MakePromotionPicture() {
   return screen;
 }
 
+// ---- The icon ------------------------------------------------------------------------------
+
+// Icon: size x size RGBA pixels: Black's knight as the game colours it (pure
+// green) on a rounded light square.
+std::vector<std::uint8_t> MakeIcon(int size) {
+  const Samples knight = RenderSamples(MakeKnight());
+  std::vector<std::uint8_t> rgba(static_cast<std::size_t>(size) * size * 4, 0);
+  const double inset = size * 0.03, radius = size * 0.18;
+  // TileCover: the share of a pixel inside the rounded square, from 4 x 4 samples.
+  auto tileCover = [&](int x, int y) {
+    int inside = 0;
+    for (int sy = 0; sy < 4; ++sy) {
+      for (int sx = 0; sx < 4; ++sx) {
+        const double px = x + (sx + 0.5) / 4, py = y + (sy + 0.5) / 4;
+        const double cx = std::clamp(px, inset + radius, size - inset - radius);
+        const double cy = std::clamp(py, inset + radius, size - inset - radius);
+        if ((px - cx) * (px - cx) + (py - cy) * (py - cy) <= radius * radius) ++inside;
+      }
+    }
+    return inside / 16.0;
+  };
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      const double tile = tileCover(x, y);
+      if (tile == 0) continue;
+      // The tile: a light square darkening downwards.
+      const double v = static_cast<double>(y) / size;
+      double r = 226 - 50 * v, g = 214 - 50 * v, b = 178 - 50 * v;
+      // The knight's samples under this pixel, averaged.
+      const int x1 = x * Grid / size, x2 = std::max(x1 + 1, (x + 1) * Grid / size);
+      const int y1 = y * Grid / size, y2 = std::max(y1 + 1, (y + 1) * Grid / size);
+      int covered = 0, all = 0;
+      double sum = 0;
+      for (int sy = y1; sy < y2; ++sy) {
+        for (int sx = x1; sx < x2; ++sx) {
+          ++all;
+          const std::size_t i = static_cast<std::size_t>(sy) * Grid + sx;
+          if (knight.Part[i] == 0) continue;
+          ++covered;
+          sum += knight.Grey[i];
+        }
+      }
+      if (covered > 0) {
+        const double cover = static_cast<double>(covered) / all;
+        const double green = sum / covered;
+        r *= 1 - cover;
+        g = g * (1 - cover) + green * cover;
+        b *= 1 - cover;
+      }
+      std::uint8_t* out = &rgba[(static_cast<std::size_t>(y) * size + x) * 4];
+      out[0] = static_cast<std::uint8_t>(std::lround(std::clamp(r, 0.0, 255.0)));
+      out[1] = static_cast<std::uint8_t>(std::lround(std::clamp(g, 0.0, 255.0)));
+      out[2] = static_cast<std::uint8_t>(std::lround(std::clamp(b, 0.0, 255.0)));
+      out[3] = static_cast<std::uint8_t>(std::lround(255 * tile));
+    }
+  }
+  return rgba;
+}
+
 // ---- Output ------------------------------------------------------------------------------
 
 bool WriteFile(const std::string& name, const std::uint8_t* bytes, std::size_t count) {
@@ -612,14 +689,32 @@ bool WriteFile(const std::string& name, const std::uint8_t* bytes, std::size_t c
   return true;
 }
 
-}  // namespace
+const char* const Usage =
+    "usage: kelvar-art OUTDIR\n"
+    "       kelvar-art --icon SIZE OUT.png\n"
+    "Draws the game's pictures (fig1.x .. fig6.x, PawnFix.x) into OUTDIR, or the\n"
+    "SIZE x SIZE icon (16 to 1024 pixels) as a PNG.\n";
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
-    return 2;
+int RefuseArguments(const char* problem) {
+  std::fprintf(stderr, "kelvar-art: %s\n%s", problem, Usage);
+  return 2;
+}
+
+int DrawIcon(const char* sizeText, const std::string& name) {
+  char* end = nullptr;
+  const long size = std::strtol(sizeText, &end, 10);
+  if (*sizeText == '\0' || *end != '\0' || size < 16 || size > 1024)
+    return RefuseArguments("SIZE must be a whole number from 16 to 1024");
+  if (!PngAvailable()) {
+    std::fprintf(stderr, "kelvar-art: built without libpng, cannot draw the icon\n");
+    return 1;
   }
-  const std::string dir = argv[1];
+  const int side = static_cast<int>(size);
+  const std::vector<std::uint8_t> rgba = MakeIcon(side);
+  return WriteRgbaPng(name, side, side, rgba.data()) ? 0 : 1;
+}
+
+int DrawPictures(const std::string& dir) {
   const Piece pieces[] = {MakePawn(), MakeKnight(), MakeBishop(),
                           MakeRook(), MakeQueen(),  MakeKing()};
   for (int kind = 1; kind <= 6; ++kind) {
@@ -633,4 +728,30 @@ int main(int argc, char** argv) {
     bytes[i] = static_cast<std::uint8_t>(std::clamp(std::lround(picture[i]), 0L, 255L));
   if (!WriteFile(dir + "/PawnFix.x", bytes.data(), bytes.size())) return 1;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> plain;
+  bool icon = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (arg == "--icon")
+      icon = true;
+    else if (arg.size() > 1 && arg[0] == '-')
+      return RefuseArguments(("unknown option \"" + arg + "\"").c_str());
+    else
+      plain.push_back(arg);
+  }
+  if (icon) {
+    if (plain.size() != 2) return RefuseArguments("--icon needs SIZE and OUT.png");
+    return DrawIcon(plain[0].c_str(), plain[1]);
+  }
+  if (plain.size() != 1) return RefuseArguments("one OUTDIR is needed");
+  return DrawPictures(plain[0]);
 }

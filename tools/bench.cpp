@@ -39,13 +39,28 @@ long double Rate(long double nodes, long double seconds) {
   return seconds > 0.0L ? nodes / seconds : nodes / 0.001L;
 }
 
+const char* const UsageText =
+    "usage: kelvar-bench [-s SIDE] FILE...\n"
+    "  SIDE is 1 (default) or 2; each FILE is a start-position file on which the\n"
+    "  computer's turn for SIDE is played and timed\n";
+
 int Usage() {
-  std::fprintf(stderr, "usage: kelvar-bench [-s SIDE] FILE...\n  SIDE is 1 (default) or 2\n");
+  std::fputs(UsageText, stderr);
   return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(UsageText, stdout);
+      return 0;
+    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0' && std::strcmp(argv[i], "-s") != 0) {
+      std::fprintf(stderr, "kelvar-bench: unknown option \"%s\"\n", argv[i]);
+      return Usage();
+    }
+  }
   int side = 1;
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "-s") == 0) {

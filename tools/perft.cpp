@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg[0] == '-' && arg[1] == '-') {
       std::fprintf(stderr, "kelvar-perft: unknown option \"%s\"\n%s", arg, Usage);
-      return 1;
+      return 2;
     } else if (positional == 0) {
       fileName = arg;
       ++positional;
@@ -55,27 +55,27 @@ int main(int argc, char** argv) {
       if (!ReadNumber(arg, 0, 20, depth)) {
         std::fprintf(stderr,
                      "kelvar-perft: DEPTH must be a whole number from 0 to 20, not \"%s\"\n", arg);
-        return 1;
+        return 2;
       }
       ++positional;
     } else if (positional == 2) {
       if (!ReadNumber(arg, 1, 2, side)) {
         std::fprintf(stderr, "kelvar-perft: SIDE must be 1 or 2, not \"%s\"\n", arg);
-        return 1;
+        return 2;
       }
       ++positional;
     } else {
       std::fprintf(stderr, "kelvar-perft: too many arguments (\"%s\")\n%s", arg, Usage);
-      return 1;
+      return 2;
     }
   }
   if (positional < 2) {
     std::fprintf(stderr, "kelvar-perft: FILE and DEPTH are needed\n%s", Usage);
-    return 1;
+    return 2;
   }
   if (std::strlen(fileName) > 255) {
     std::fprintf(stderr, "kelvar-perft: file name longer than 255 characters\n");
-    return 1;
+    return 2;
   }
 
   LoadPosition(fileName);

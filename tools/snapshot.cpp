@@ -53,12 +53,13 @@ struct Options {
   unsigned long Seed = 1;
 };
 
-[[noreturn]] void Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s POSITION-FILE OUT.png [--highlight e2] [--status WORD] [--info TEXT]\n"
-               "       [--progress FRACTION] [--pointer X,Y] [--message \"Title|text\"]\n"
-               "       [--promotion] [--data DIR] [--seed N]\n",
-               program);
+const char* const UsageText =
+    "usage: kelvar-snapshot POSITION-FILE OUT.png [--highlight e2] [--status WORD]\n"
+    "       [--info TEXT] [--progress FRACTION] [--pointer X,Y] [--message \"Title|text\"]\n"
+    "       [--promotion] [--data DIR] [--seed N]\n";
+
+[[noreturn]] void Usage(const char*) {
+  std::fputs(UsageText, stderr);
   std::exit(2);
 }
 
@@ -71,7 +72,10 @@ Options ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Usage(argv[0]);
       return argv[++i];
     };
-    if (arg == "--highlight") {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(UsageText, stdout);
+      std::exit(0);
+    } else if (arg == "--highlight") {
       options.Highlight = value();
     } else if (arg == "--status") {
       options.Status = value();
@@ -92,7 +96,8 @@ Options ParseOptions(int argc, char** argv) {
       options.DataDir = value();
     } else if (arg == "--seed") {
       options.Seed = std::strtoul(value().c_str(), nullptr, 10);
-    } else if (arg.rfind("--", 0) == 0) {
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "kelvar-snapshot: unknown option \"%s\"\n", arg.c_str());
       Usage(argv[0]);
     } else {
       plain.push_back(arg);

@@ -1,0 +1,254 @@
+// What a player or a packager meets outside the game itself: the game's
+// --version and --help, the developer tools' usage, the files a failure
+// names and the place it reports (the same in every run), the installed
+// layout (with --prefix and with DESTDIR), and a configure that needs none
+// of the suites' libraries.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string BinaryDir = KELVAR_BINARY_DIR;
+const std::string SourceDir = KELVAR_SOURCE_DIR;
+const std::string Game = BinaryDir + "/kelvar";
+
+struct RunResult {
+  int Status = -1;
+  std::string Out;  // standard output, or both streams when they were merged
+  std::string Err;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Run: a shell command line with no input; the two streams apart.
+RunResult Shell(const std::string& command, const fs::path& scratch) {
+  const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
+  const std::string line = command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int status = std::system(line.c_str());
+  RunResult result;
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.Out = ReadAll(out);
+  result.Err = ReadAll(err);
+  return result;
+}
+
+// NoDisplay: the environment of a machine without any display.
+const std::string NoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ";
+const std::string Headless = "env SDL_VIDEODRIVER=dummy ";
+
+class ReleaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/kelvar-release-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    Scratch = name;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(Scratch, ignored);
+  }
+  // GameFolder: a folder with the game's files, as the build leaves them.
+  fs::path GameFolder() {
+    const fs::path folder = Scratch / "game";
+    fs::create_directories(folder);
+    for (const auto& entry : fs::directory_iterator(BinaryDir + "/data"))
+      fs::copy_file(entry.path(), folder / entry.path().filename());
+    return folder;
+  }
+  RunResult RunGameIn(const fs::path& folder) {
+    return Shell("cd '" + folder.string() + "' && " + Headless + Game, Scratch);
+  }
+  fs::path Scratch;
+};
+
+// ---- The game's own options -------------------------------------------------------------
+
+TEST_F(ReleaseTest, VersionAndHelpAnswerWithoutAScreen) {
+  for (const char* arguments : {"--version", "extra --version", "--version --help"}) {
+    const RunResult result = Shell(NoDisplay + Game + " " + arguments, Scratch);
+    EXPECT_EQ(result.Status, 0) << arguments;
+    EXPECT_EQ(result.Out, "kelvar 1.0.0\n") << arguments;
+    EXPECT_EQ(result.Err, "") << arguments;
+  }
+  const RunResult help = Shell(NoDisplay + Game + " --help", Scratch);
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_EQ(help.Out.rfind("usage: kelvar", 0), 0u) << help.Out;
+  for (const char* topic : {"Esc", "kelvar.in", "PawnFix.x", "Exit status", "201"})
+    EXPECT_NE(help.Out.find(topic), std::string::npos) << topic;
+  EXPECT_EQ(help.Err, "");
+}
+
+TEST_F(ReleaseTest, OtherArgumentsAreIgnored) {
+  // The game starts as without them: here it finds no display.
+  const RunResult result = Shell(NoDisplay + Game + " --fullscreen -x", Scratch);
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Out.find("Error: Not in graphics mode"), std::string::npos) << result.Out;
+}
+
+// ---- The developer tools' usage ----------------------------------------------------------
+
+TEST_F(ReleaseTest, ToolsAnswerHelpAndRefuseUnknownOptions) {
+  for (const std::string tool : {"kelvar-perft", "kelvar-bench", "kelvar-snapshot", "kelvar-art"}) {
+    const std::string program = BinaryDir + "/tools/" + tool;
+    const RunResult help = Shell(Headless + program + " --help", Scratch);
+    EXPECT_EQ(help.Status, 0) << tool << help.Err;
+    EXPECT_EQ(help.Out.rfind("usage: " + tool, 0), 0u) << tool << ": " << help.Out;
+    EXPECT_EQ(help.Err, "") << tool;
+
+    const RunResult refused = Shell(Headless + program + " --no-such-option", Scratch);
+    EXPECT_EQ(refused.Status, 2) << tool;
+    EXPECT_EQ(refused.Out, "") << tool;
+    EXPECT_NE(refused.Err.find("usage: " + tool), std::string::npos) << tool << refused.Err;
+    EXPECT_EQ(refused.Err.find("Runtime error"), std::string::npos) << tool;
+  }
+}
+
+// ---- Failures name their file, at a place that stays put -------------------------------------
+
+// ReportedPlace: the eight digits of "Runtime error N at 0x........", "" if none.
+std::string ReportedPlace(const std::string& output, int code) {
+  std::smatch match;
+  const std::regex report("Runtime error " + std::to_string(code) + " at 0x([0-9A-F]{8})\n");
+  return std::regex_search(output, match, report) ? match[1].str() : "";
+}
+
+TEST_F(ReleaseTest, MissingAndShortPicturesAreNamedBeforeTheReport) {
+  const fs::path folder = GameFolder();
+  fs::remove(folder / "fig3.x");
+  RunResult result = RunGameIn(folder);
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "fig3.x: cannot open: No such file or directory\n");
+  EXPECT_NE(ReportedPlace(result.Out, 2), "") << result.Out;
+
+  fs::copy_file(folder / "fig1.x", folder / "fig3.x");
+  fs::resize_file(folder / "fig2.x", 1200);
+  result = RunGameIn(folder);
+  EXPECT_EQ(result.Status, 100);
+  EXPECT_EQ(result.Err, "fig2.x: 1200 bytes, 2304 expected\n");
+  EXPECT_NE(ReportedPlace(result.Out, 100), "") << result.Out;
+}
+
+TEST_F(ReleaseTest, TheSameFailureReportsTheSamePlaceEveryRun) {
+  const fs::path folder = GameFolder();
+  fs::remove(folder / "fig5.x");
+  const RunResult first = RunGameIn(folder);
+  const RunResult second = RunGameIn(folder);
+  const std::string place = ReportedPlace(first.Out, 2);
+  ASSERT_NE(place, "") << first.Out;
+  EXPECT_EQ(ReportedPlace(second.Out, 2), place) << second.Out;
+
+  // A different failure is a different place.
+  std::ofstream(folder / "kelvar.in", std::ios::trunc) << "z9\n";
+  fs::copy_file(folder / "fig4.x", folder / "fig5.x");
+  const RunResult other = RunGameIn(folder);
+  const std::string otherPlace = ReportedPlace(other.Out, 201);
+  ASSERT_NE(otherPlace, "") << other.Out;
+  EXPECT_NE(otherPlace, place);
+  EXPECT_EQ(ReportedPlace(RunGameIn(folder).Out, 201), otherPlace);
+}
+
+// ---- Installing --------------------------------------------------------------------------
+
+// ExpectInstalledGame: the layout under root, and its launcher working from
+// a folder with no game files.
+void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
+  for (const char* file :
+       {"bin/kelvar", "libexec/kelvar/kelvar", "share/kelvar/kelvar.in", "share/kelvar/fig1.x",
+        "share/kelvar/fig6.x", "share/kelvar/PawnFix.x", "share/man/man6/kelvar.6.gz",
+        "share/applications/org.kelvar.Kelvar.desktop",
+        "share/metainfo/org.kelvar.Kelvar.metainfo.xml", "share/doc/kelvar/copyright",
+        "share/icons/hicolor/48x48/apps/kelvar.png", "share/icons/hicolor/256x256/apps/kelvar.png"})
+    EXPECT_TRUE(fs::exists(root / file)) << root / file;
+  EXPECT_EQ(fs::file_size(root / "share/kelvar/fig2.x"), 2304u);
+  EXPECT_EQ(fs::file_size(root / "share/kelvar/PawnFix.x"), 307200u);
+
+  const fs::path elsewhere = scratch / "elsewhere";
+  fs::create_directories(elsewhere);
+  const std::string launcher = (root / "bin/kelvar").string();
+  RunResult result =
+      Shell("cd '" + elsewhere.string() + "' && " + NoDisplay + launcher + " --version", scratch);
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out, "kelvar 1.0.0\n");
+  // Headless, the game reads the pictures of the data folder and stops at
+  // the start position taken away from it: it ran there, not here.
+  fs::remove(root / "share/kelvar/kelvar.in");
+  result = Shell("cd '" + elsewhere.string() + "' && " + Headless + launcher, scratch);
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "kelvar.in: cannot open: No such file or directory\n");
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(ReleaseTest, InstallWithAPrefixGivesAWorkingLauncher) {
+  const fs::path prefix = Scratch / "prefix";
+  const RunResult result =
+      Shell("cmake --install '" + BinaryDir + "' --prefix '" + prefix.string() + "'", Scratch);
+  ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
+  ExpectInstalledGame(prefix, Scratch);
+}
+
+TEST_F(ReleaseTest, InstallHonoursDestdir) {
+  const fs::path stage = Scratch / "stage";
+  const RunResult result = Shell("DESTDIR='" + stage.string() + "' cmake --install '" + BinaryDir +
+                                     "' --prefix /opt/kelvar-test",
+                                 Scratch);
+  ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
+  EXPECT_FALSE(fs::exists("/opt/kelvar-test"));
+  ExpectInstalledGame(stage / "opt/kelvar-test", Scratch);
+}
+
+// ---- Building the game alone ---------------------------------------------------------------
+
+// A configure that may not use GoogleTest, Google Benchmark or libpng: asking
+// for any of them as required would fail it.
+const std::string WithoutSuiteLibraries =
+    " -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"
+    " -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON";
+
+TEST_F(ReleaseTest, TheGameBuildsWithoutTheSuitesLibraries) {
+  RunResult result = Shell("cmake -S '" + SourceDir + "' -B '" + (Scratch / "off").string() +
+                               "' -DKELVAR_TESTS=OFF -DKELVAR_TOOLS=OFF -DKELVAR_BENCHMARKS=OFF" +
+                               WithoutSuiteLibraries,
+                           Scratch);
+  EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
+  EXPECT_NE(result.Out.find("libpng not found, the icons and kelvar-snapshot are skipped"),
+            std::string::npos)
+      << result.Out;
+  // And the game and its pictures build there.
+  result =
+      Shell("cmake --build '" + (Scratch / "off").string() + "' -j2 --target kelvar kelvar-data",
+            Scratch);
+  EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
+  EXPECT_TRUE(fs::exists(Scratch / "off/kelvar"));
+  EXPECT_EQ(fs::file_size(Scratch / "off/data/PawnFix.x"), 307200u);
+
+  // With everything asked for, each missing library is one note, not a failure.
+  result = Shell(
+      "cmake -S '" + SourceDir + "' -B '" + (Scratch / "on").string() + "'" + WithoutSuiteLibraries,
+      Scratch);
+  EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
+  for (const char* note : {"GoogleTest not found, the test suites are skipped",
+                           "Google Benchmark not found, the micro-benchmarks are skipped",
+                           "libpng not found, the icons and kelvar-snapshot are skipped"})
+    EXPECT_NE(result.Out.find(note), std::string::npos) << note << "\n" << result.Out;
+  EXPECT_FALSE(fs::exists(Scratch / "on/tests"));
+  EXPECT_FALSE(fs::exists(Scratch / "on/bench"));
+  EXPECT_TRUE(fs::exists(Scratch / "on/tools"));
+}
+
+}  // namespace
