@@ -1,25 +1,30 @@
 # Installing kelvar the way a Linux game is laid out:
-#   bin/kelvar                      the launcher: starts the game in its data folder
+#   games/kelvar                    the launcher: starts the game in its data folder
 #   libexec/kelvar/kelvar           the game itself, reading its files from where it runs
 #   share/kelvar/                   kelvar.in and the seven pictures
 #   share/applications, metainfo, icons/hicolor, man/man6, doc/kelvar
 # Every path is relative to the prefix, so --prefix and DESTDIR both hold.
 include(GNUInstallDirs)
 
+# Debian's games go to /usr/games (on every user's PATH there); other
+# systems may want bin.
+set(KELVAR_INSTALL_LAUNCHERDIR games CACHE STRING "Folder of the kelvar launcher, under the prefix")
 set(KELVAR_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/kelvar)
 set(KELVAR_INSTALL_GAMEDIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvar)
-set(KELVAR_APP_ID org.kelvar.Kelvar)
+set(KELVAR_APP_ID org.kelvar.kelvar)
 set(KELVAR_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 install(TARGETS kelvar RUNTIME DESTINATION ${KELVAR_INSTALL_GAMEDIR})
+# Relocations resolved at start-up, so they can be made read-only.
+target_link_options(kelvar PRIVATE "LINKER:-z,relro,-z,now")
 install(FILES ${KELVAR_ART_FILES} ${PROJECT_SOURCE_DIR}/data/kelvar.in
   DESTINATION ${KELVAR_INSTALL_DATADIR})
 
 # The launcher finds the game and its data relative to its own folder.
-file(RELATIVE_PATH KELVAR_LAUNCHER_TO_GAME /${CMAKE_INSTALL_BINDIR} /${KELVAR_INSTALL_GAMEDIR}/kelvar)
-file(RELATIVE_PATH KELVAR_LAUNCHER_TO_DATA /${CMAKE_INSTALL_BINDIR} /${KELVAR_INSTALL_DATADIR})
+file(RELATIVE_PATH KELVAR_LAUNCHER_TO_GAME /${KELVAR_INSTALL_LAUNCHERDIR} /${KELVAR_INSTALL_GAMEDIR}/kelvar)
+file(RELATIVE_PATH KELVAR_LAUNCHER_TO_DATA /${KELVAR_INSTALL_LAUNCHERDIR} /${KELVAR_INSTALL_DATADIR})
 configure_file(${KELVAR_PACKAGING_DIR}/kelvar.sh.in ${PROJECT_BINARY_DIR}/packaging/kelvar @ONLY)
-install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/kelvar DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/kelvar DESTINATION ${KELVAR_INSTALL_LAUNCHERDIR})
 
 # Desktop entry, AppStream metainfo and icons.
 install(FILES ${KELVAR_PACKAGING_DIR}/${KELVAR_APP_ID}.desktop
@@ -69,10 +74,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- kelvar is a single-player chess game. You play Black against the computer
- on a 640x480 board in a window, moving with the mouse or with the arrow keys
- and the space bar. The computer answers with a six-ply alpha-beta search and
- shows its progress while it thinks. There is no castling, no en passant and
- no draw rule.")
+# The extended description; CPack puts the summary above it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "kelvar is a single-player chess game. You play Black against the computer
+on a 640x480 board in a window, moving with the mouse or with the arrow keys
+and the space bar. The computer answers with a six-ply alpha-beta search and
+shows its progress while it thinks. There is no castling, no en passant and
+no draw rule.")
 include(CPack)

@@ -5,6 +5,7 @@
 //   - the failure paths of the real binary;
 //   - a real window under Xvfb, driven with xdotool and read back with
 //     ImageMagick's import (skipped only when those programs are missing).
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -700,6 +701,85 @@ TEST_F(RealWindowTest, MouseMovesRefusalInABoxAndEscape) {
   ClickScreen(600, 100);
   EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;
   ExpectTerminalRestored(Game);
+}
+
+// ---- The installed game
+// --------------------------------------------------------------------------
+// KELVAR_INSTALLED_GAME names an installed launcher (a path, or a name looked
+// up on PATH); CI sets it after installing the package. Started from a folder
+// with no game files, it shows the board, and closing its window ends it.
+
+// RequestClose: the close request a window manager sends (WM_DELETE_WINDOW),
+// through the X library loaded at run time, so the suite needs no X headers.
+bool RequestClose(const std::string& display, const std::string& window) {
+  void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+  if (x11 == nullptr) return false;
+  using OpenDisplay = void* (*)(const char*);
+  using InternAtom = unsigned long (*)(void*, const char*, int);
+  using SendEvent = int (*)(void*, unsigned long, int, long, void*);
+  using Flush = int (*)(void*);
+  auto open = reinterpret_cast<OpenDisplay>(dlsym(x11, "XOpenDisplay"));
+  auto atom = reinterpret_cast<InternAtom>(dlsym(x11, "XInternAtom"));
+  auto send = reinterpret_cast<SendEvent>(dlsym(x11, "XSendEvent"));
+  auto flush = reinterpret_cast<Flush>(dlsym(x11, "XFlush"));
+  auto close = reinterpret_cast<Flush>(dlsym(x11, "XCloseDisplay"));
+  if (open == nullptr || atom == nullptr || send == nullptr || flush == nullptr || close == nullptr)
+    return false;
+  void* connection = open(display.c_str());
+  if (connection == nullptr) return false;
+  // XClientMessageEvent inside the 24 longs of an XEvent.
+  struct ClientMessage {
+    int Type;
+    unsigned long Serial;
+    int SendEvent;
+    void* Display;
+    unsigned long Window;
+    unsigned long MessageType;
+    int Format;
+    long Data[5];
+  };
+  union {
+    ClientMessage Message;
+    long Pad[24];
+  } event{};
+  constexpr int ClientMessageType = 33;
+  event.Message.Type = ClientMessageType;
+  event.Message.Window = std::stoul(window);
+  event.Message.MessageType = atom(connection, "WM_PROTOCOLS", 0);
+  event.Message.Format = 32;
+  event.Message.Data[0] = static_cast<long>(atom(connection, "WM_DELETE_WINDOW", 0));
+  const bool sent = send(connection, event.Message.Window, 0, 0, &event) != 0;
+  flush(connection);
+  close(connection);
+  return sent;
+}
+
+using InstalledGameTest = RealWindowTest;
+
+TEST_F(InstalledGameTest, StartsFromAnEmptyFolderShowsTheBoardAndEndsWithItsWindow) {
+  const char* named = std::getenv("KELVAR_INSTALLED_GAME");
+  if (named == nullptr || *named == '\0') GTEST_SKIP() << "KELVAR_INSTALLED_GAME is not set";
+  const std::string game = std::strchr(named, '/') != nullptr ? named : FindProgram(named);
+  ASSERT_FALSE(game.empty()) << named << " is not on PATH";
+  for (const auto& entry : fs::directory_iterator(Folder)) fs::remove(entry.path());
+
+  Run(game, X.Env());
+  ASSERT_TRUE(FindWindow(60)) << Game.Output;
+  const Picture waiting = Reference([] { ShowStatus("waiting"); });
+  const auto first = WaitForShot(TurnTimeout, [&](const Picture& shot) {
+    return SameArea(shot, waiting, 540, 468, 639, 479);
+  });
+  ASSERT_TRUE(first) << Game.Output;
+  const std::string opening = Occupancy(*first);
+  EXPECT_EQ(opening.substr(0, 16), std::string(16, 'b'));
+  EXPECT_EQ(Count(opening, 'b'), 16);
+  EXPECT_EQ(Count(opening, 'w'), 16);
+  EXPECT_NE(opening.substr(48), std::string(16, 'w')) << "the computer has not moved";
+
+  ASSERT_TRUE(RequestClose(X.Display, Window));
+  EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;
+  EXPECT_EQ(Game.Output.find("Runtime error"), std::string::npos) << Game.Output;
+  EXPECT_TRUE(fs::is_empty(Folder)) << "the game wrote into the folder it was started from";
 }
 
 }  // namespace

@@ -169,10 +169,10 @@ TEST_F(ReleaseTest, TheSameFailureReportsTheSamePlaceEveryRun) {
 // a folder with no game files.
 void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
   for (const char* file :
-       {"bin/kelvar", "libexec/kelvar/kelvar", "share/kelvar/kelvar.in", "share/kelvar/fig1.x",
+       {"games/kelvar", "libexec/kelvar/kelvar", "share/kelvar/kelvar.in", "share/kelvar/fig1.x",
         "share/kelvar/fig6.x", "share/kelvar/PawnFix.x", "share/man/man6/kelvar.6.gz",
-        "share/applications/org.kelvar.Kelvar.desktop",
-        "share/metainfo/org.kelvar.Kelvar.metainfo.xml", "share/doc/kelvar/copyright",
+        "share/applications/org.kelvar.kelvar.desktop",
+        "share/metainfo/org.kelvar.kelvar.metainfo.xml", "share/doc/kelvar/copyright",
         "share/icons/hicolor/48x48/apps/kelvar.png", "share/icons/hicolor/256x256/apps/kelvar.png"})
     EXPECT_TRUE(fs::exists(root / file)) << root / file;
   EXPECT_EQ(fs::file_size(root / "share/kelvar/fig2.x"), 2304u);
@@ -180,7 +180,7 @@ void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
 
   const fs::path elsewhere = scratch / "elsewhere";
   fs::create_directories(elsewhere);
-  const std::string launcher = (root / "bin/kelvar").string();
+  const std::string launcher = (root / "games/kelvar").string();
   RunResult result =
       Shell("cd '" + elsewhere.string() + "' && " + NoDisplay + launcher + " --version", scratch);
   EXPECT_EQ(result.Status, 0) << result.Err;
