@@ -366,6 +366,8 @@ void SleepMilliseconds(int milliseconds) {
   _exit(0);
 }
 
+long double TimeOfDay() { return ActiveHost().TimeOfDay(); }
+
 std::uint64_t SystemMilliseconds() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now().time_since_epoch())

@@ -99,10 +99,13 @@ int QueuedKeyCount();
 constexpr int MouseRight = 1;
 constexpr int MouseMiddle = 2;
 constexpr int MouseLeft = 4;
-// QueuePointerMove, QueuePointerButton: the person's pointer at a screen pixel
-// (clamped to the ranges; ignored while the mouse is not open).
+// QueuePointerMove, QueuePointerButton, QueuePointerState: the person's
+// pointer at a screen pixel (clamped to the ranges; ignored while the mouse
+// is not open), after a movement, one button's change, or with all buttons
+// as they are now (Mouse* bits).
 void QueuePointerMove(int x, int y);
 void QueuePointerButton(int x, int y, int button, bool pressed);
+void QueuePointerState(int x, int y, int buttons);
 // MouseSetup: what the program asked of the mouse library.
 struct MouseSetup {
   std::string Device;  // mouse_init's device, type and sample rate

@@ -1,5 +1,6 @@
-// The stand-in for the console graphics and mouse library, and the terminal,
-// over SDL2. Nothing above this layer includes SDL headers.
+// The stand-in for the console graphics and mouse library, the terminal and
+// the clock. Which host shows the screen (a window, a browser, a terminal, a
+// test's script) is chosen by the build; nothing above this layer knows.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,8 @@ bool PeekKeyInput(KeyInput& input);
 // TakeKeyInput: removes the oldest key byte, waiting for one if needed; the
 // window is brought up to date before the program blocks.
 KeyInput TakeKeyInput();
+// TimeOfDay: seconds since local midnight, to the microsecond, by the platform's clock.
+long double TimeOfDay();
 // SleepMilliseconds: a pause of the program's own thread (the window stays serviced).
 void SleepMilliseconds(int milliseconds);
 // PresentScreen: shows the screen memory in the window now, waiting until it is shown.
