@@ -415,7 +415,7 @@ int vga_setmode(int mode) {
     return 0;
   }
   if (!vga_hasmode(mode)) return -1;
-  std::memset(ScreenMemory, 0, sizeof ScreenMemory);
+  ClearScreenMemory();
   std::string reason = "the screen could not be opened";
   OnDisplayThread(OpenScreenAction, &reason);
   if (!reason.empty()) {
