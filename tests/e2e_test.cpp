@@ -490,9 +490,8 @@ class XvfbSession {
   }
 
   EnvironmentChanges Env() const {
-    return {{"DISPLAY", Display},
-            {"SDL_VIDEODRIVER", std::nullopt},
-            {"WAYLAND_DISPLAY", std::nullopt}};
+    return {
+        {"DISPLAY", Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
   }
 
   std::string Display;
