@@ -305,6 +305,64 @@ TEST_F(KeyboardEmulationTest, EscapeTypedWhileTheComputerThinksEndsTheRealGame) 
   ExpectTerminalRestored(Game);
 }
 
+// CpuSeconds: processor time of all of a process's threads so far.
+double CpuSeconds(pid_t pid) {
+  double total = 0;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::ifstream stat(task.path() / "schedstat");
+    unsigned long long nanoseconds = 0;
+    if (stat >> nanoseconds) total += static_cast<double>(nanoseconds) / 1e9;
+  }
+  return total;
+}
+
+// IdleShare: the share of one core the process uses over the given time.
+double IdleShare(Child& child, double seconds) {
+  const double before = CpuSeconds(child.Pid);
+  const auto start = Clock::now();
+  Pump(child, seconds, [] { return false; });
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  return (CpuSeconds(child.Pid) - before) / wall;
+}
+
+// The person's pawn on e2 promotes on e1 at once; White only has far-off moves.
+TEST_F(KeyboardEmulationTest, WaitingForThePersonCostsNoProcessorTime) {
+  std::ofstream(Folder / "kelvar.in") << "a3\n\n\n\n\nh8\ne2\n\n\n\n\na6\n";
+  Run(Probe, Headless);
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Reports << Game.Output;
+  Sleep(0.5);
+  const double entry = IdleShare(Game, 2.0);
+  std::printf("idle in the move entry: %.2f %% of a core\n", 100 * entry);
+  EXPECT_LT(entry, 0.01);
+
+  // e2 and e1 on the emulation's grid: (342, 360) and (342, 408).
+  Type(Game, Right, 57);
+  Type(Game, Down, 60);
+  Type(Game, " ", 1);
+  Sleep(0.5);
+  Type(Game, Down, 8);
+  Type(Game, " ", 1);
+  Sleep(1.0);
+  const double chooser = IdleShare(Game, 2.0);
+  std::printf("idle in the promotion chooser: %.2f %% of a core\n", 100 * chooser);
+  EXPECT_LT(chooser, 0.01);
+  EXPECT_EQ(Game.Reports.find("person 2 "), std::string::npos) << "the chooser did not wait";
+
+  // The knight, left of the middle of the row.
+  Type(Game, "\x1b[D", 16);
+  Type(Game, "\x1b[A", 28);
+  Type(Game, " ", 1);
+  const auto moved = WaitForReport(Game, "person 2 1 ", 1, 30);
+  ASSERT_TRUE(moved) << Game.Reports;
+  EXPECT_EQ(PieceOn(BoardOf(*moved), 'e', 1), 'n');
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 2, TurnTimeout)) << Game.Reports;
+  Send(Game, "\x1b");
+  EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;
+  ExpectTerminalRestored(Game);
+}
+
 // ---- The failure paths
 // ------------------------------------------------------------------------------
 
@@ -338,6 +396,16 @@ TEST_F(FailurePathTest, MissingPieceBitmapEndsWithError2) {
   fs::remove(Folder / "fig4.x");
   Run(Kelvar, Headless);
   ExpectRuntimeError(Game, 2);
+}
+
+TEST_F(FailurePathTest, MissingPromotionPictureEndsAtStartUpWithError100) {
+  fs::remove(Folder / "PawnFix.x");
+  Run(Probe, Headless);
+  ExpectRuntimeError(Game, 100);
+  EXPECT_NE(Game.Output.find("PawnFix.x: cannot open: No such file or directory"),
+            std::string::npos)
+      << Game.Output;
+  EXPECT_EQ(Game.Reports, "") << "a turn was played";
 }
 
 TEST_F(FailurePathTest, NoDisplayEndsWithTheGraphicsError) {
