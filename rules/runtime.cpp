@@ -5,9 +5,12 @@
 
 namespace {
 void (*ShutdownHook)() = nullptr;
-}
+void (*ExitHandler)(int code) = nullptr;
+}  // namespace
 
 void SetRunErrorShutdown(void (*hook)()) { ShutdownHook = hook; }
+
+void SetRunErrorExit(void (*handler)(int code)) { ExitHandler = handler; }
 
 [[noreturn]] void RunErrorAt(int code, const void* place) {
   // The hook may itself fail (drawing while no mode is open ends the program
@@ -19,6 +22,7 @@ void SetRunErrorShutdown(void (*hook)()) { ShutdownHook = hook; }
   std::fflush(stdout);
   std::printf("Runtime error %d at 0x%08X\n", code, static_cast<unsigned>(address));
   std::fflush(stdout);
+  if (ExitHandler != nullptr) ExitHandler(code);
   std::exit(code);
 }
 
