@@ -15,6 +15,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -361,6 +364,166 @@ TEST_F(KeyboardEmulationTest, WaitingForThePersonCostsNoProcessorTime) {
   Send(Game, "\x1b");
   EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;
   ExpectTerminalRestored(Game);
+}
+
+// ---- A soak: one whole game of random keys under the sanitizers -----------------------------
+
+// The keyboard emulation's pointer as the game keeps it: 6-pixel steps,
+// held on the screen.
+struct EmulatedPoint {
+  int X = 0, Y = 0;
+  std::string Step(int dx, int dy) {
+    X = std::clamp(X + dx, 0, 639);
+    Y = std::clamp(Y + dy, 0, 479);
+    return dx > 0 ? "\x1b[C" : dx < 0 ? "\x1b[D" : dy > 0 ? "\x1b[B" : "\x1b[A";
+  }
+  // The keys that bring the pointer as near as its grid allows to (x, y).
+  std::string MoveTo(int x, int y) {
+    std::string keys;
+    while (X + 3 < x) keys += Step(6, 0);
+    while (X - 3 > x) keys += Step(-6, 0);
+    while (Y + 3 < y) keys += Step(0, 6);
+    while (Y - 3 > y) keys += Step(0, -6);
+    return keys;
+  }
+};
+
+// BlackMoves: the person's legal moves on a board text (rank 8 first), found
+// by the game's own rules on a position file written from it.
+std::vector<Move> BlackMoves(const std::string& board, const fs::path& folder) {
+  const std::string kinds = "pnbrqk";
+  std::string lines[12];
+  for (int i = 0; i < 64; ++i) {
+    const char c = board[static_cast<std::size_t>(i)];
+    if (c == '.') continue;
+    const std::size_t kind = kinds.find(static_cast<char>(std::tolower(c)));
+    if (kind == std::string::npos) continue;
+    const std::size_t line = (std::isupper(c) ? 0 : 6) + kind;
+    lines[line] += std::string(1, static_cast<char>('a' + i % 8)) + std::to_string(8 - i / 8) + " ";
+  }
+  const fs::path file = folder / "soak-position.in";
+  {
+    std::ofstream out(file);
+    for (const std::string& line : lines) out << line << "\n";
+  }
+  LoadPosition(file.c_str());
+  LegalMoveArray moves;
+  const int count = LegalMoves(2, moves);
+  std::vector<Move> result;
+  for (int i = 1; i <= count; ++i) result.push_back(moves[i]);
+  return result;
+}
+
+bool SanitizedBuild() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return std::getenv("KELVAR_SOAK_SEED") != nullptr;
+#endif
+}
+
+// Random arrows, Space, Q and Enter (Esc only to end it) for 150 of the
+// person's turns or until the game ends; most turns end in a legal move found
+// with the game's own rules, some in a refused one. The game's generator is
+// seeded as well, so KELVAR_SOAK_SEED=N plays the same game again.
+TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
+  if (!SanitizedBuild())
+    GTEST_SKIP() << "runs in the sanitizer build (./test --sanitize), or with KELVAR_SOAK_SEED";
+  const char* given = std::getenv("KELVAR_SOAK_SEED");
+  const std::uint32_t seed = given != nullptr
+                                 ? static_cast<std::uint32_t>(std::strtoul(given, nullptr, 10))
+                                 : std::random_device{}();
+  std::printf("soak seed %u (replay: KELVAR_SOAK_SEED=%u)\n", seed, seed);
+  std::fflush(stdout);
+  std::mt19937 random(seed);
+  auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+
+  EnvironmentChanges environment = Headless;
+  environment["KELVAR_PROBE_SEED"] = std::to_string(seed);
+  Run(Probe, environment);
+  EmulatedPoint pointer;
+  constexpr int Turns = 150;
+  // KELVAR_SOAK_SECONDS bounds the time (6 minutes by default).
+  const char* limit = std::getenv("KELVAR_SOAK_SECONDS");
+  const auto deadline =
+      Clock::now() + std::chrono::seconds(limit != nullptr ? std::atoi(limit) : 360);
+  int turns = 0, refusals = 0, queens = 0;
+  while (turns < Turns && Clock::now() < deadline) {
+    // The next turn, with Enter now and then: it closes the computer's last
+    // message box and is the key that ends the game after a mate.
+    std::optional<std::string> turn;
+    while (!turn && Game.Status == -1 && Clock::now() < deadline) {
+      turn = WaitForReport(Game, "person-turn 2 ", turns + 1, 2);
+      if (!turn && Game.Status == -1) Send(Game, "\r");
+    }
+    if (!turn) break;
+    ++turns;
+    const std::string board = BoardOf(*turn);
+    const std::vector<Move> legal = BlackMoves(board, Folder);
+    // The game leaves a person without a move to end it with Esc.
+    if (legal.empty()) break;
+    const int moved = turns;
+    while (Game.Status == -1 && Clock::now() < deadline &&
+           !WaitForReport(Game, "person 2 1 ", moved, 0.05)) {
+      std::string noise;
+      for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+        const int pick = static_cast<int>(random() % 8);
+        if (pick < 4)
+          noise += pointer.Step(pick == 0   ? 6
+                                : pick == 1 ? -6
+                                            : 0,
+                                pick == 2   ? 6
+                                : pick == 3 ? -6
+                                            : 0);
+        else if (pick == 4 && chance(30)) {
+          noise += "Q";
+          ++queens;
+        } else
+          noise += "\r";
+      }
+      Move move = legal[random() % legal.size()];
+      if (chance(15)) {
+        move.ToFile = static_cast<std::uint8_t>(1 + random() % 8);
+        move.ToRank = static_cast<std::uint8_t>(1 + random() % 8);
+        ++refusals;
+      }
+      auto centre = [](int file, int rank) {
+        return std::pair{BoardLeft + 48 * (file - 1) + 24, BoardTop + 48 * (8 - rank) + 24};
+      };
+      const auto [fromX, fromY] = centre(move.FromFile, move.FromRank);
+      const auto [toX, toY] = centre(move.ToFile, move.ToRank);
+      // The terminal's arrows are taken about 20 ms apart (the wait that
+      // tells them from a lone Esc), and clicks count only 0.3 s apart,
+      // from the start of the turn: each click waits for the keys before it.
+      auto settle = [](const std::string& keys) {
+        Sleep(0.03 * static_cast<double>(std::count(keys.begin(), keys.end(), '\x1b')));
+      };
+      const std::string toFrom = noise + pointer.MoveTo(fromX, fromY);
+      Send(Game, toFrom);
+      settle(toFrom);
+      Sleep(0.35);
+      Send(Game, " ");
+      Sleep(0.35);
+      const std::string toTarget = pointer.MoveTo(toX, toY);
+      Send(Game, toTarget + " ");
+      settle(toTarget);
+      // A refusal's box waits for this Enter; after a move it is a key the
+      // pointer has no use for.
+      Sleep(0.05);
+      Send(Game, "\r");
+      if (WaitForReport(Game, "person 2 1 ", moved, 0.5)) break;
+    }
+  }
+  const bool escaped = Game.Status == -1;
+  if (escaped) Send(Game, "\x1b");
+  const int status = WaitForExit(Game, TurnTimeout);
+  std::printf("soak seed %u: %d of the person's turns, %d refusals tried, %d Q keys, %s\n", seed,
+              turns, refusals, queens, escaped ? "ended with Esc" : "the game ended by itself");
+  EXPECT_EQ(status, 0) << Game.Output;
+  ExpectTerminalRestored(Game);
+  for (const char* report : {"Sanitizer", "runtime error", "Runtime error"})
+    EXPECT_EQ(Game.Output.find(report), std::string::npos) << Game.Output;
+  EXPECT_TRUE(turns >= Turns || Clock::now() < deadline) << "the soak ran out of time";
 }
 
 // ---- The failure paths

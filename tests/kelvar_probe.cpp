@@ -1,10 +1,12 @@
 // kelvar-probe: the whole program, as the game runs it, with a report of every
-// turn on descriptor 3 (when it is open) for the end-to-end tests. The link
-// wraps the two turn functions (see tests/CMakeLists.txt); nothing else of the
-// program changes.
+// turn on descriptor 3 (when it is open) for the end-to-end tests, and the
+// random generator's seed taken from KELVAR_PROBE_SEED when it is set, so a
+// run can be played again. The link wraps the two turn functions and the
+// seeding (see tests/CMakeLists.txt); nothing else of the program changes.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/app.h"
@@ -13,6 +15,7 @@
 extern "C" {
 bool __real__Z10PlayerMovei(int side);
 bool __real__Z12ComputerMovei(int side);
+void __real__Z10SeedRandomj(std::uint32_t seed);
 }
 
 namespace {
@@ -58,6 +61,13 @@ bool __wrap__Z12ComputerMovei(int side) {
   Report("computer " + std::to_string(side) + " " + (moved ? "1 " : "0 ") +
          MoveText(LastComputerMove) + " " + BoardText());
   return moved;
+}
+
+void __wrap__Z10SeedRandomj(std::uint32_t seed) {
+  const char* fixed = std::getenv("KELVAR_PROBE_SEED");
+  if (fixed != nullptr && *fixed != '\0')
+    seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
+  __real__Z10SeedRandomj(seed);
 }
 }
 
