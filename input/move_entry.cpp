@@ -69,6 +69,9 @@ bool PlayerMove(int side) {
   SavePointerBackground(point.X, point.Y, background);
   bool selected = false;
   DrawPointer(point.X, point.Y);
+  // An Esc the emulation read in the promotion chooser ends the game here,
+  // before the pointer waits for another key.
+  if (EscapePressed) return false;
 
   for (;;) {
     const PointerState next = ReadPointer();

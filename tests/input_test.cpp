@@ -637,6 +637,9 @@ TEST_F(PointerOnScreenTest, EmulationWaitsForTheKeyAndDrawsThePointerAtOnce) {
   TypeKeys({27});
   OnKeyRead = [] { ExpectOnePointerAt(342, 216, [] { DrawBoard(Board); }); };
   EXPECT_FALSE(PlayerMove(2));
+  // The Esc is kept: the next entry ends at once, without a key to read.
+  OnKeyRead = nullptr;
+  EXPECT_FALSE(PlayerMove(2));
 }
 
 TEST_F(PointerOnScreenTest, FrameStaysWholeWhenThePointerLeavesIt) {
