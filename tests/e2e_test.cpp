@@ -335,6 +335,7 @@ TEST_F(KeyboardEmulationTest, WaitingForThePersonCostsNoProcessorTime) {
   std::ofstream(Folder / "kelvar.in") << "a3\n\n\n\n\nh8\ne2\n\n\n\n\na6\n";
   Run(Probe, Headless);
   ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Reports << Game.Output;
+  ASSERT_GT(CpuSeconds(Game.Pid), 0.0) << "the processor time of the game cannot be read";
   Sleep(0.5);
   const double entry = IdleShare(Game, 2.0);
   std::printf("idle in the move entry: %.2f %% of a core\n", 100 * entry);
