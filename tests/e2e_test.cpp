@@ -496,22 +496,38 @@ TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
       // The terminal's arrows are taken about 20 ms apart (the wait that
       // tells them from a lone Esc), and clicks count only 0.3 s apart,
       // from the start of the turn: each click waits for the keys before it.
-      auto settle = [](const std::string& keys) {
-        Sleep(0.03 * static_cast<double>(std::count(keys.begin(), keys.end(), '\x1b')));
+      // The game reads the terminal 256 bytes at a time, and an arrow split
+      // between two reads of a busy machine would be a lone Esc: no more
+      // than 255 bytes are ever on their way.
+      auto type = [&](const std::string& keys) {
+        std::size_t at = 0;
+        while (at < keys.size()) {
+          std::size_t end = std::min(keys.size(), at + 255);
+          while (end < keys.size() && keys[end] != '\x1b' && end > at) --end;
+          if (end == at) end = keys.size();
+          const std::string piece = keys.substr(at, end - at);
+          {
+            std::string shown;
+            for (char c : piece)
+              shown += c == '\x1b' ? std::string("E")
+                       : c == '\r' ? std::string("R")
+                                   : std::string(1, c);
+            std::fprintf(stderr, "DEBUG turn %d send [%s]\n", turns, shown.c_str());
+          }
+          Send(Game, piece);
+          Sleep(0.01 + 0.03 * static_cast<double>(std::count(piece.begin(), piece.end(), '\x1b')));
+          at = end;
+        }
       };
-      const std::string toFrom = noise + pointer.MoveTo(fromX, fromY);
-      Send(Game, toFrom);
-      settle(toFrom);
+      type(noise + pointer.MoveTo(fromX, fromY));
       Sleep(0.35);
-      Send(Game, " ");
+      type(" ");
       Sleep(0.35);
-      const std::string toTarget = pointer.MoveTo(toX, toY);
-      Send(Game, toTarget + " ");
-      settle(toTarget);
+      type(pointer.MoveTo(toX, toY) + " ");
       // A refusal's box waits for this Enter; after a move it is a key the
       // pointer has no use for.
       Sleep(0.05);
-      Send(Game, "\r");
+      type("\r");
       if (WaitForReport(Game, "person 2 1 ", moved, 0.5)) break;
     }
   }
@@ -520,6 +536,9 @@ TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
   const int status = WaitForExit(Game, TurnTimeout);
   std::printf("soak seed %u: %d of the person's turns, %d refusals tried, %d Q keys, %s\n", seed,
               turns, refusals, queens, escaped ? "ended with Esc" : "the game ended by itself");
+  std::printf(
+      "the reports of the last turns:\n%s",
+      Game.Reports.substr(Game.Reports.size() > 600 ? Game.Reports.size() - 600 : 0).c_str());
   EXPECT_EQ(status, 0) << Game.Output;
   ExpectTerminalRestored(Game);
   for (const char* report : {"Sanitizer", "runtime error", "Runtime error"})
