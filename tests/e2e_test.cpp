@@ -506,14 +506,6 @@ TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
           while (end < keys.size() && keys[end] != '\x1b' && end > at) --end;
           if (end == at) end = keys.size();
           const std::string piece = keys.substr(at, end - at);
-          {
-            std::string shown;
-            for (char c : piece)
-              shown += c == '\x1b' ? std::string("E")
-                       : c == '\r' ? std::string("R")
-                                   : std::string(1, c);
-            std::fprintf(stderr, "DEBUG turn %d send [%s]\n", turns, shown.c_str());
-          }
           Send(Game, piece);
           Sleep(0.01 + 0.03 * static_cast<double>(std::count(piece.begin(), piece.end(), '\x1b')));
           at = end;
