@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "display/display.h"
 
@@ -112,6 +113,33 @@ void ShowScreenImage(const char* fileName) {
     }
     for (int x = 0; x < ImageWidth; ++x)
       SetPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), GreyToColour(row[x]));
+  }
+  std::fclose(file);
+}
+
+void CheckScreenImage(const char* fileName) {
+  // The same error the picture would give when shown: a missing, unreadable
+  // or short file is 100. Only the bytes the picture needs are read.
+  std::FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) {
+    ReportCannotOpen(fileName, errno);
+    RunError(ShortFileErrorCode);
+  }
+  constexpr long Needed = static_cast<long>(ImageWidth) * ImageHeight;
+  std::uint8_t block[ImageWidth];
+  long count = 0;
+  while (count < Needed) {
+    const std::size_t got = std::fread(block, 1, sizeof block, file);
+    count += static_cast<long>(got);
+    if (got < sizeof block) break;
+  }
+  if (count < Needed) {
+    if (std::ferror(file))
+      ReportCannotRead(fileName, errno);
+    else
+      ReportShortFile(fileName, count, Needed);
+    std::fclose(file);
+    RunError(ShortFileErrorCode);
   }
   std::fclose(file);
 }

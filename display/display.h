@@ -76,7 +76,8 @@ extern std::uint8_t* LightSquareImage;
 extern std::uint8_t* DarkSquareImage;
 // StartGraphics: InitGraph(18, 30009, "") then LoadGraphics.
 void StartGraphics();
-// LoadGraphics: square textures, loading screen, the six piece files, clear.
+// LoadGraphics: square textures, loading screen, the six piece files, a check
+// of the promotion picture, clear.
 void LoadGraphics();
 
 // ---- Piece bitmaps -----------------------------------------------------------------------
@@ -97,6 +98,9 @@ void DrawPieceGrey(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap);
 void DrawPieceGreen(std::int16_t x, std::int16_t y, const PieceBitmap& bitmap);
 // ShowScreenImage: a 640 x 480 grey file drawn row by row as it is read.
 void ShowScreenImage(const char* fileName);
+// CheckScreenImage: the file opens and holds a whole picture; otherwise a line
+// on standard error naming it and run-time error 100, as ShowScreenImage would.
+void CheckScreenImage(const char* fileName);
 
 // ---- Board rendering -----------------------------------------------------------------------
 

@@ -74,5 +74,8 @@ void LoadGraphics() {
     const auto x2 = static_cast<std::int16_t>(ProgressLeft + 1 + SegmentWidth * kind);
     for (std::int16_t y = ProgressTop + 1; y <= ProgressBottom - 1; ++y) DrawLine(x1, y, x2, y);
   }
+  // The chooser reads its picture each time it opens; a file that could not
+  // be shown is found now rather than in the middle of a game.
+  CheckScreenImage("PawnFix.x");
   ClearScreen();
 }

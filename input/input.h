@@ -38,8 +38,11 @@ extern std::uint8_t UnusedEmulationKey;
 
 // OpenMouse: mouse_init("/dev/gpmdata", 7, 1200), ranges and scale; true on success.
 bool OpenMouse();
-// ReadPointer: the next mouse event, or one key of the emulation (never waits).
+// ReadPointer: the next mouse event, or the next key of the emulation (both wait).
 PointerState ReadPointer();
+// CurrentPointer: where the pointer is now, without waiting or reading input;
+// Buttons always 0.
+PointerState CurrentPointer();
 // PlayerMove: two clicks, validation, promotion, MakeMove; false on Esc.
 bool PlayerMove(int side);
 // PlaceExtraQueen: the Q key; a queen of side on a random empty square,

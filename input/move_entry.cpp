@@ -61,11 +61,17 @@ bool PlayerMove(int side) {
   // Keys typed in the promotion chooser belong to it.
   UnusedEmulationKey = 0;
 
-  PointerState point = ReadPointer();
+  // The pointer is drawn at once where it is, before any input: the
+  // desktop's own cursor is hidden over the window, so without it the person
+  // would see no pointer until the first event.
+  PointerState point = CurrentPointer();
   PointerBackground background;
   SavePointerBackground(point.X, point.Y, background);
   bool selected = false;
   DrawPointer(point.X, point.Y);
+  // An Esc the emulation read in the promotion chooser ends the game here,
+  // before the pointer waits for another key.
+  if (EscapePressed) return false;
 
   for (;;) {
     const PointerState next = ReadPointer();
@@ -92,12 +98,23 @@ bool PlayerMove(int side) {
           MakeMove(move, side);
           return true;
         }
-        // The redraw also takes away the frame of the refused from square.
+        // The redraw also takes away the frame of the refused from square;
+        // the pointer goes first and comes back on the new picture, so that
+        // neither an old pointer nor the old frame is restored later.
+        RestorePointerBackground(next.X, next.Y, background);
         DrawBoard(Board);
+        SavePointerBackground(next.X, next.Y, background);
+        DrawPointer(next.X, next.Y);
       } else {
         selected = true;
         PointToSquare(next.X, next.Y, fromFile, fromRank);
+        // The background under the pointer is taken again with the frame in
+        // it; the one saved before would put a notch into the frame when the
+        // pointer moves on.
+        RestorePointerBackground(next.X, next.Y, background);
         HighlightSquare(fromFile, fromRank, FrameColour);
+        SavePointerBackground(next.X, next.Y, background);
+        DrawPointer(next.X, next.Y);
       }
     }
     point = next;

@@ -52,7 +52,7 @@ void ReadEmulationKey() {
   const std::uint8_t key = ReadKeyCode();
   if (key == ExtendedKey) {
     // The scan code of an extended key waits in the surface's key buffer; a
-    // lone 0 byte from the terminal has none, and the emulation never waits.
+    // lone 0 byte from the terminal has none, and is not waited behind.
     if (!KeyWaiting()) return;
     switch (ReadKeyCode()) {
       case UpScan:
@@ -79,17 +79,28 @@ void ReadEmulationKey() {
   }
 }
 
-PointerState ReadEmulation() {
-  // A click lasts for exactly one read.
-  EmulatedPointer.Buttons = 0;
-  if (KeyWaiting()) ReadEmulationKey();
+void KeepEmulationOnScreen() {
   if (EmulatedPointer.X < 0) EmulatedPointer.X = 0;
   if (EmulatedPointer.X >= MaxX()) EmulatedPointer.X = MaxX();
   if (EmulatedPointer.Y < 0) EmulatedPointer.Y = 0;
   if (EmulatedPointer.Y >= MaxY()) EmulatedPointer.Y = MaxY();
+}
+
+PointerState EmulationState() {
   return {static_cast<std::uint16_t>(EmulatedPointer.X),
           static_cast<std::uint16_t>(EmulatedPointer.Y),
           static_cast<std::uint16_t>(EmulatedPointer.Buttons)};
+}
+
+PointerState ReadEmulation() {
+  // A click lasts for exactly one read.
+  EmulatedPointer.Buttons = 0;
+  // The emulated pointer changes only with a key, so a read without one
+  // would change nothing: waiting for the key here (the surface presents the
+  // screen first) spares the callers a loop that spins on an idle keyboard.
+  ReadEmulationKey();
+  KeepEmulationOnScreen();
+  return EmulationState();
 }
 
 }  // namespace
@@ -103,3 +114,13 @@ bool OpenMouse() {
 }
 
 PointerState ReadPointer() { return PointerEmulation ? ReadEmulation() : ReadMouse(); }
+
+PointerState CurrentPointer() {
+  if (!PointerEmulation) {
+    return {static_cast<std::uint16_t>(mouse_getx()), static_cast<std::uint16_t>(mouse_gety()), 0};
+  }
+  KeepEmulationOnScreen();
+  PointerState point = EmulationState();
+  point.Buttons = 0;
+  return point;
+}

@@ -29,11 +29,14 @@ std::uint8_t ChoosePromotion() {
     DrawPieceGrey(static_cast<std::int16_t>(ChoiceLeft + SquareSize * k), ChoiceTop,
                   PieceBitmaps[k + Knight]);
 
-  // The first read only fixes the pointer's point: a button already down
-  // then does not choose.
-  PointerState point = ReadPointer();
+  // The pointer shows at once where it is, over the picture.
+  PointerState point = CurrentPointer();
   PointerBackground background;
   SavePointerBackground(point.X, point.Y, background);
+  DrawPointer(point.X, point.Y);
+  // The first read only moves the pointer: a button still down from the
+  // click that made the move then does not choose.
+  bool first = true;
   for (;;) {
     const PointerState next = ReadPointer();
     if (next.X != point.X || next.Y != point.Y) {
@@ -42,7 +45,8 @@ std::uint8_t ChoosePromotion() {
       DrawPointer(next.X, next.Y);
       point = next;
     }
-    if (next.Buttons != 0 && InChoiceArea(next))
+    if (!first && next.Buttons != 0 && InChoiceArea(next))
       return static_cast<std::uint8_t>((next.X - ChoiceLeft) / SquareSize + Knight);
+    first = false;
   }
 }

@@ -7,7 +7,8 @@
 
 namespace {
 void (*ShutdownHook)() = nullptr;
-}
+void (*ExitHandler)(int code) = nullptr;
+}  // namespace
 
 void SetRunErrorShutdown(void (*hook)()) { ShutdownHook = hook; }
 
@@ -21,6 +22,8 @@ std::uint32_t ImageOffset(const void* place) {
   return static_cast<std::uint32_t>(address);
 }
 
+void SetRunErrorExit(void (*handler)(int code)) { ExitHandler = handler; }
+
 [[noreturn]] void RunErrorAt(int code, const void* place) {
   // The hook may itself fail (drawing while no mode is open ends the program
   // with its own report), so it is taken away before it runs.
@@ -31,6 +34,7 @@ std::uint32_t ImageOffset(const void* place) {
   std::fflush(stdout);
   std::printf("Runtime error %d at 0x%08X\n", code, static_cast<unsigned>(address));
   std::fflush(stdout);
+  if (ExitHandler != nullptr) ExitHandler(code);
   std::exit(code);
 }
 

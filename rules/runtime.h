@@ -20,6 +20,11 @@ constexpr int ShortFileErrorCode = 100;  // a file shorter than its format
 [[noreturn]] void RunErrorAt(int code, const void* place);
 // SetRunErrorShutdown: the step run before the report (nullptr for none).
 void SetRunErrorShutdown(void (*hook)());
+// SetRunErrorExit: what ends the program once the report is written: nullptr
+// (the game's setting) exits with the error number. A program that must go on
+// after a run-time error (the fuzzing harnesses) sets a handler that leaves
+// by throwing; if the handler returns, the program exits as before.
+void SetRunErrorExit(void (*handler)(int code));
 // RangeError: ends the program with 201; called by Array on a bad index.
 [[noreturn]] void RangeError();
 // ImageOffset: a code address as its offset in the program image that holds

@@ -16,6 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -306,6 +309,236 @@ TEST_F(KeyboardEmulationTest, EscapeTypedWhileTheComputerThinksEndsTheRealGame) 
   ExpectTerminalRestored(Game);
 }
 
+// CpuSeconds: processor time of all of a process's threads so far.
+double CpuSeconds(pid_t pid) {
+  double total = 0;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::ifstream stat(task.path() / "schedstat");
+    unsigned long long nanoseconds = 0;
+    if (stat >> nanoseconds) total += static_cast<double>(nanoseconds) / 1e9;
+  }
+  return total;
+}
+
+// IdleShare: the share of one core the process uses over the given time.
+double IdleShare(Child& child, double seconds) {
+  const double before = CpuSeconds(child.Pid);
+  const auto start = Clock::now();
+  Pump(child, seconds, [] { return false; });
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  return (CpuSeconds(child.Pid) - before) / wall;
+}
+
+// The person's pawn on e2 promotes on e1 at once; White only has far-off moves.
+TEST_F(KeyboardEmulationTest, WaitingForThePersonCostsNoProcessorTime) {
+  std::ofstream(Folder / "kelvar.in") << "a3\n\n\n\n\nh8\ne2\n\n\n\n\na6\n";
+  Run(Probe, Headless);
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Reports << Game.Output;
+  ASSERT_GT(CpuSeconds(Game.Pid), 0.0) << "the processor time of the game cannot be read";
+  Sleep(0.5);
+  const double entry = IdleShare(Game, 2.0);
+  std::printf("idle in the move entry: %.2f %% of a core\n", 100 * entry);
+  EXPECT_LT(entry, 0.01);
+
+  // e2 and e1 on the emulation's grid: (342, 360) and (342, 408).
+  Type(Game, Right, 57);
+  Type(Game, Down, 60);
+  Type(Game, " ", 1);
+  Sleep(0.5);
+  Type(Game, Down, 8);
+  Type(Game, " ", 1);
+  Sleep(1.0);
+  const double chooser = IdleShare(Game, 2.0);
+  std::printf("idle in the promotion chooser: %.2f %% of a core\n", 100 * chooser);
+  EXPECT_LT(chooser, 0.01);
+  EXPECT_EQ(Game.Reports.find("person 2 "), std::string::npos) << "the chooser did not wait";
+
+  // The knight, left of the middle of the row.
+  Type(Game, "\x1b[D", 16);
+  Type(Game, "\x1b[A", 28);
+  Type(Game, " ", 1);
+  const auto moved = WaitForReport(Game, "person 2 1 ", 1, 30);
+  ASSERT_TRUE(moved) << Game.Reports;
+  EXPECT_EQ(PieceOn(BoardOf(*moved), 'e', 1), 'n');
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 2, TurnTimeout)) << Game.Reports;
+  Send(Game, "\x1b");
+  EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;
+  ExpectTerminalRestored(Game);
+}
+
+// ---- A soak: one whole game of random keys under the sanitizers -----------------------------
+
+// The keyboard emulation's pointer as the game keeps it: 6-pixel steps,
+// held on the screen.
+struct EmulatedPoint {
+  int X = 0, Y = 0;
+  std::string Step(int dx, int dy) {
+    X = std::clamp(X + dx, 0, 639);
+    Y = std::clamp(Y + dy, 0, 479);
+    return dx > 0 ? "\x1b[C" : dx < 0 ? "\x1b[D" : dy > 0 ? "\x1b[B" : "\x1b[A";
+  }
+  // The keys that bring the pointer as near as its grid allows to (x, y).
+  std::string MoveTo(int x, int y) {
+    std::string keys;
+    while (X + 3 < x) keys += Step(6, 0);
+    while (X - 3 > x) keys += Step(-6, 0);
+    while (Y + 3 < y) keys += Step(0, 6);
+    while (Y - 3 > y) keys += Step(0, -6);
+    return keys;
+  }
+};
+
+// BlackMoves: the person's legal moves on a board text (rank 8 first), found
+// by the game's own rules on a position file written from it.
+std::vector<Move> BlackMoves(const std::string& board, const fs::path& folder) {
+  const std::string kinds = "pnbrqk";
+  std::string lines[12];
+  for (int i = 0; i < 64; ++i) {
+    const char c = board[static_cast<std::size_t>(i)];
+    if (c == '.') continue;
+    const std::size_t kind = kinds.find(static_cast<char>(std::tolower(c)));
+    if (kind == std::string::npos) continue;
+    const std::size_t line = (std::isupper(c) ? 0 : 6) + kind;
+    lines[line] += std::string(1, static_cast<char>('a' + i % 8)) + std::to_string(8 - i / 8) + " ";
+  }
+  const fs::path file = folder / "soak-position.in";
+  {
+    std::ofstream out(file);
+    for (const std::string& line : lines) out << line << "\n";
+  }
+  LoadPosition(file.c_str());
+  LegalMoveArray moves;
+  const int count = LegalMoves(2, moves);
+  std::vector<Move> result;
+  for (int i = 1; i <= count; ++i) result.push_back(moves[i]);
+  return result;
+}
+
+bool SanitizedBuild() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return std::getenv("KELVAR_SOAK_SEED") != nullptr;
+#endif
+}
+
+// Random arrows, Space, Q and Enter (Esc only to end it) for 150 of the
+// person's turns or until the game ends; most turns end in a legal move found
+// with the game's own rules, some in a refused one. The game's generator is
+// seeded as well, so KELVAR_SOAK_SEED=N plays the same game again.
+TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
+  if (!SanitizedBuild())
+    GTEST_SKIP() << "runs in the sanitizer build (./test --sanitize), or with KELVAR_SOAK_SEED";
+  const char* given = std::getenv("KELVAR_SOAK_SEED");
+  const std::uint32_t seed = given != nullptr
+                                 ? static_cast<std::uint32_t>(std::strtoul(given, nullptr, 10))
+                                 : std::random_device{}();
+  std::printf("soak seed %u (replay: KELVAR_SOAK_SEED=%u)\n", seed, seed);
+  std::fflush(stdout);
+  std::mt19937 random(seed);
+  auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+
+  EnvironmentChanges environment = Headless;
+  environment["KELVAR_PROBE_SEED"] = std::to_string(seed);
+  Run(Probe, environment);
+  EmulatedPoint pointer;
+  constexpr int Turns = 150;
+  // KELVAR_SOAK_SECONDS bounds the time (6 minutes by default).
+  const char* limit = std::getenv("KELVAR_SOAK_SECONDS");
+  const auto deadline =
+      Clock::now() + std::chrono::seconds(limit != nullptr ? std::atoi(limit) : 360);
+  int turns = 0, refusals = 0, queens = 0;
+  while (turns < Turns && Clock::now() < deadline) {
+    // The next turn, with Enter now and then: it closes the computer's last
+    // message box and is the key that ends the game after a mate.
+    std::optional<std::string> turn;
+    while (!turn && Game.Status == -1 && Clock::now() < deadline) {
+      turn = WaitForReport(Game, "person-turn 2 ", turns + 1, 2);
+      if (!turn && Game.Status == -1) Send(Game, "\r");
+    }
+    if (!turn) break;
+    ++turns;
+    const std::string board = BoardOf(*turn);
+    const std::vector<Move> legal = BlackMoves(board, Folder);
+    // The game leaves a person without a move to end it with Esc.
+    if (legal.empty()) break;
+    const int moved = turns;
+    while (Game.Status == -1 && Clock::now() < deadline &&
+           !WaitForReport(Game, "person 2 1 ", moved, 0.05)) {
+      std::string noise;
+      for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+        const int pick = static_cast<int>(random() % 8);
+        if (pick < 4)
+          noise += pointer.Step(pick == 0   ? 6
+                                : pick == 1 ? -6
+                                            : 0,
+                                pick == 2   ? 6
+                                : pick == 3 ? -6
+                                            : 0);
+        else if (pick == 4 && chance(30)) {
+          noise += "Q";
+          ++queens;
+        } else
+          noise += "\r";
+      }
+      Move move = legal[random() % legal.size()];
+      if (chance(15)) {
+        move.ToFile = static_cast<std::uint8_t>(1 + random() % 8);
+        move.ToRank = static_cast<std::uint8_t>(1 + random() % 8);
+        ++refusals;
+      }
+      auto centre = [](int file, int rank) {
+        return std::pair{BoardLeft + 48 * (file - 1) + 24, BoardTop + 48 * (8 - rank) + 24};
+      };
+      const auto [fromX, fromY] = centre(move.FromFile, move.FromRank);
+      const auto [toX, toY] = centre(move.ToFile, move.ToRank);
+      // The terminal's arrows are taken about 20 ms apart (the wait that
+      // tells them from a lone Esc), and clicks count only 0.3 s apart,
+      // from the start of the turn: each click waits for the keys before it.
+      // The game reads the terminal 256 bytes at a time, and an arrow split
+      // between two reads of a busy machine would be a lone Esc: no more
+      // than 255 bytes are ever on their way.
+      auto type = [&](const std::string& keys) {
+        std::size_t at = 0;
+        while (at < keys.size()) {
+          std::size_t end = std::min(keys.size(), at + 255);
+          while (end < keys.size() && keys[end] != '\x1b' && end > at) --end;
+          if (end == at) end = keys.size();
+          const std::string piece = keys.substr(at, end - at);
+          Send(Game, piece);
+          Sleep(0.01 + 0.03 * static_cast<double>(std::count(piece.begin(), piece.end(), '\x1b')));
+          at = end;
+        }
+      };
+      type(noise + pointer.MoveTo(fromX, fromY));
+      Sleep(0.35);
+      type(" ");
+      Sleep(0.35);
+      type(pointer.MoveTo(toX, toY) + " ");
+      // A refusal's box waits for this Enter; after a move it is a key the
+      // pointer has no use for.
+      Sleep(0.05);
+      type("\r");
+      if (WaitForReport(Game, "person 2 1 ", moved, 0.5)) break;
+    }
+  }
+  const bool escaped = Game.Status == -1;
+  if (escaped) Send(Game, "\x1b");
+  const int status = WaitForExit(Game, TurnTimeout);
+  std::printf("soak seed %u: %d of the person's turns, %d refusals tried, %d Q keys, %s\n", seed,
+              turns, refusals, queens, escaped ? "ended with Esc" : "the game ended by itself");
+  std::printf(
+      "the reports of the last turns:\n%s",
+      Game.Reports.substr(Game.Reports.size() > 600 ? Game.Reports.size() - 600 : 0).c_str());
+  EXPECT_EQ(status, 0) << Game.Output;
+  ExpectTerminalRestored(Game);
+  for (const char* report : {"Sanitizer", "runtime error", "Runtime error"})
+    EXPECT_EQ(Game.Output.find(report), std::string::npos) << Game.Output;
+  EXPECT_TRUE(turns >= Turns || Clock::now() < deadline) << "the soak ran out of time";
+}
+
 // ---- The failure paths
 // ------------------------------------------------------------------------------
 
@@ -339,6 +572,16 @@ TEST_F(FailurePathTest, MissingPieceBitmapEndsWithError2) {
   fs::remove(Folder / "fig4.x");
   Run(Kelvar, Headless);
   ExpectRuntimeError(Game, 2);
+}
+
+TEST_F(FailurePathTest, MissingPromotionPictureEndsAtStartUpWithError100) {
+  fs::remove(Folder / "PawnFix.x");
+  Run(Probe, Headless);
+  ExpectRuntimeError(Game, 100);
+  EXPECT_NE(Game.Output.find("PawnFix.x: cannot open: No such file or directory"),
+            std::string::npos)
+      << Game.Output;
+  EXPECT_EQ(Game.Reports, "") << "a turn was played";
 }
 
 TEST_F(FailurePathTest, NoDisplayEndsWithTheGraphicsError) {

@@ -138,16 +138,17 @@ using PointerEmulationTest = InputTest;
 
 TEST_F(PointerEmulationTest, StartsTopLeftAndSpaceClicksForOneRead) {
   PointerEmulation = true;
-  PointerState p = ReadPointer();
+  PointerState p = CurrentPointer();
   EXPECT_EQ(p.X, 0);
   EXPECT_EQ(p.Y, 0);
   EXPECT_EQ(p.Buttons, 0);
-  TypeKeys({' '});
+  TypeKeys({' ', 0, Right});
   p = ReadPointer();
   EXPECT_EQ(p.Buttons, 1);
+  EXPECT_EQ(CurrentPointer().Buttons, 0);
   p = ReadPointer();
   EXPECT_EQ(p.Buttons, 0);
-  EXPECT_EQ(p.X, 0);
+  EXPECT_EQ(p.X, 6);
   EXPECT_EQ(p.Y, 0);
 }
 
@@ -518,6 +519,113 @@ TEST_F(PromotionTest, CheckPromotionOpensTheChooserOnlyForPawnsOnTheLastRank) {
   EXPECT_EQ(PromotionKind, Bishop);
   // The board is left for MakeMove.
   EXPECT_EQ(Board[5][2], Pawn + 64);
+}
+
+// ---- The pointer on the screen: waiting, one arrow at all times, a whole frame ----------------
+
+constexpr Colour ArrowColour = 0xEF7D;
+
+// ExpectOnePointerAt: the screen is the picture redraw() makes plus one
+// pointer with its tip at (x, y): every other pixel of the redrawn picture is
+// unchanged. The screen is left as it was found.
+void ExpectOnePointerAt(int x, int y, const std::function<void()>& redraw) {
+  std::vector<Colour> shown;
+  for (int py = 0; py < 480; ++py)
+    for (int px = 0; px < 640; ++px)
+      shown.push_back(ReadPixel(static_cast<std::int16_t>(px), static_cast<std::int16_t>(py)));
+  auto at = [&](int px, int py) { return shown[static_cast<std::size_t>(py * 640 + px)]; };
+  EXPECT_EQ(at(x, y), ArrowColour) << "no pointer at " << x << "," << y;
+  EXPECT_EQ(at(x + 8, y + 8), ArrowColour);
+  EXPECT_EQ(at(x, y + 13), ArrowColour);
+  EXPECT_EQ(at(x + 1, y + 6), 0x0000) << "no shadow";
+  redraw();
+  int strays = 0;
+  for (int py = 0; py < 480; ++py)
+    for (int px = 0; px < 640; ++px) {
+      const bool inBlock = px >= x && px <= x + 9 && py >= y && py <= y + 14;
+      if (!inBlock &&
+          at(px, py) != ReadPixel(static_cast<std::int16_t>(px), static_cast<std::int16_t>(py)))
+        ++strays;
+      SetPixel(static_cast<std::int16_t>(px), static_cast<std::int16_t>(py), at(px, py));
+    }
+  EXPECT_EQ(strays, 0) << "pixels outside the pointer differ from the redrawn picture";
+}
+
+void RedrawChooser() {
+  ShowScreenImage("PawnFix.x");
+  for (int k = 0; k < 4; ++k)
+    DrawPieceGrey(static_cast<std::int16_t>(224 + 48 * k), 216, PieceBitmaps[k + 2]);
+}
+
+using PointerOnScreenTest = InputTest;
+
+TEST_F(PointerOnScreenTest, EmulationWaitsForTheKeyAndDrawsThePointerAtOnce) {
+  PointerEmulation = true;
+  EmulatedPointer = {342, 216, 0};
+  DrawBoard(Board);
+  // The read waits through the pause for the key.
+  ScriptPause(5.0L);
+  TypeKeys({' '});
+  const long double start = ScriptClock();
+  const PointerState click = ReadPointer();
+  EXPECT_EQ(click.Buttons, 1);
+  EXPECT_GE(ScriptClock() - start, 5.0L);
+  // The move entry's pointer stands before its first key is read.
+  ScriptKeys({27}, false, [] { ExpectOnePointerAt(342, 216, [] { DrawBoard(Board); }); });
+  EXPECT_FALSE(PlayerMove(2));
+  // The Esc is kept: the next entry ends at once, without a key to read.
+  EXPECT_FALSE(PlayerMove(2));
+}
+
+TEST_F(PointerOnScreenTest, FrameStaysWholeWhenThePointerLeavesIt) {
+  DrawBoard(Board);
+  // e7's top-left corner: the pointer covers the corner of its frame.
+  const int x1 = BoardLeft + 4 * 48, y1 = BoardTop + 48;
+  Event(10, 10, 0, 0);
+  Event(x1, y1, 1, 0.35L);
+  Event(200, 300, 0, 0.1L);
+  // Looked at when the next event comes, after the pointer has left.
+  Event(210, 300, 0, 0.1L, "\x1b", [&] {
+    for (int d = -1; d <= 1; ++d)
+      for (int i = -1; i <= 48; ++i) {
+        // The three outlines, read along their top and left sides.
+        if (i >= d && i <= 47 - d) {
+          EXPECT_EQ(ReadPixel(static_cast<std::int16_t>(x1 + i), static_cast<std::int16_t>(y1 + d)),
+                    0xFFFF)
+              << "top, outline " << d << ", x " << x1 + i;
+          EXPECT_EQ(ReadPixel(static_cast<std::int16_t>(x1 + d), static_cast<std::int16_t>(y1 + i)),
+                    0xFFFF)
+              << "left, outline " << d << ", y " << y1 + i;
+        }
+      }
+  });
+  EXPECT_FALSE(PlayerMove(2));
+}
+
+TEST_F(PointerOnScreenTest, OnePointerAfterARefusalAndWhenTheChooserOpens) {
+  DrawBoard(Board);
+  Event(10, 10, 0, 0, "", [] { ExpectOnePointerAt(0, 0, [] { DrawBoard(Board); }); });
+  ClickSquare(5, 7);
+  // e7-e4 is refused; the box takes the Enter typed with the click.
+  ClickSquare(5, 4, 0.35L, "\r");
+  Event(10, 10, 0, 0.1L, "",
+        [] { ExpectOnePointerAt(SquareX(5), SquareY(4), [] { DrawBoard(Board); }); });
+  Event(10, 10, 0, 0.1L, "\x1b");
+  EXPECT_FALSE(PlayerMove(2));
+
+  ClearPosition();
+  Place(1, King, 8, 8);
+  Place(2, King, 1, 8);
+  Place(2, Pawn, 5, 2);
+  DrawBoard(Board);
+  Event(10, 10, 0, 0);
+  ClickSquare(5, 2);
+  ClickSquare(5, 1);
+  Event(SquareX(5), SquareY(1), 0, 0.1L, "",
+        [] { ExpectOnePointerAt(SquareX(5), SquareY(1), RedrawChooser); });
+  Event(250, 240, 1, 0.1L);
+  EXPECT_TRUE(PlayerMove(2));
+  EXPECT_EQ(Board[5][1], Knight + 64);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // kelvar-probe: the whole program, as the game runs it, with a report of every
-// turn on descriptor 3 (when it is open) for the end-to-end tests. The driver
-// calls the two turns through the reporting ones below; nothing else of the
-// program changes.
+// turn on descriptor 3 (when it is open) for the end-to-end tests, and the
+// random generator's seed taken from KELVAR_PROBE_SEED when it is set, so a
+// run can be played again. The driver calls the two turns and the seeding
+// through the ones below; nothing else of the program changes.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/app.h"
@@ -53,10 +55,18 @@ bool ReportedComputerMove(int side) {
   return moved;
 }
 
+void SeedFromEnvironment(std::uint32_t seed) {
+  const char* fixed = std::getenv("KELVAR_PROBE_SEED");
+  if (fixed != nullptr && *fixed != '\0')
+    seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
+  SeedRandom(seed);
+}
+
 }  // namespace
 
 int main() {
   Steps.PlayerMove = ReportedPlayerMove;
   Steps.ComputerMove = ReportedComputerMove;
+  Steps.SeedRandom = SeedFromEnvironment;
   return RunProgram();
 }

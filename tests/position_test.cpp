@@ -239,4 +239,30 @@ TEST_F(PositionTest, FilesThatCannotBeReadEndWithTheSystemsNumber) {
   EXPECT_NE(result.Err.find("kelvar.in: cannot read: "), std::string::npos) << result.Err;
 }
 
+// A harness that must live on after a run-time error leaves through the
+// exit handler; one that returns from it still ends with the number.
+struct ThrownRunError {
+  int Code;
+};
+
+TEST_F(PositionTest, ExitHandlerLetsAHarnessCatchTheError) {
+  SetRunErrorExit([](int code) { throw ThrownRunError{code}; });
+  Write("a2 z9\n");
+  int caught = 0;
+  try {
+    LoadPosition((Dir / "kelvar.in").c_str());
+  } catch (const ThrownRunError& error) {
+    caught = error.Code;
+  }
+  EXPECT_EQ(caught, 201);
+  // The position loads normally afterwards.
+  Load(Opening);
+  EXPECT_EQ(PieceCount1, 16);
+  SetRunErrorExit([](int) {});
+  fs::remove(Dir / "kelvar.in");
+  ChildResult result = LoadInChild();
+  EXPECT_EQ(result.Status, 2);
+  SetRunErrorExit(nullptr);
+}
+
 }  // namespace

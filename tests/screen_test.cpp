@@ -340,10 +340,30 @@ TEST_F(StartGraphicsDeathTest, EachMissingOrShortPictureIsNamedBeforeTheReport) 
               "^PawnFix\\.x: 64017 bytes, 307200 expected\n$");
 }
 
+TEST_F(StartGraphicsDeathTest, MissingOrShortPromotionPictureStopsOnTheFullLoadingScreen) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempFolder folder;
+  for (int kind = 1; kind <= 6; ++kind) WritePieceFile(kind, 2304);
+  auto start = [] {
+    OpenScreen();
+    SegmentsExpected = 6;
+    SetRunErrorShutdown(CheckLoadingScreen);
+    LoadGraphics();
+  };
+  EXPECT_EXIT(start(), ::testing::ExitedWithCode(100),
+              "PawnFix.x: cannot open: No such file or directory\nloading screen as expected");
+  WriteBytes("PawnFix.x", std::vector<std::uint8_t>(1200, 7));
+  EXPECT_EXIT(start(), ::testing::ExitedWithCode(100),
+              "PawnFix.x: 1200 bytes, 307200 expected\nloading screen as expected");
+  WriteBytes("PawnFix.x", std::vector<std::uint8_t>(640 * 480 - 1, 7));
+  EXPECT_EXIT(start(), ::testing::ExitedWithCode(100), "PawnFix.x: 307199 bytes, 307200 expected");
+}
+
 TEST(StartGraphicsTest, LoadsEveryPieceAndLeavesABlackScreen) {
   OpenScreen();
   TempFolder folder;
   for (int kind = 1; kind <= 6; ++kind) WritePieceFile(kind, 2304);
+  WriteBytes("PawnFix.x", std::vector<std::uint8_t>(640 * 480, 7));
   // The textures take their noise from the program's generator, light byte
   // before dark byte, row by row.
   SeedRandom(4242);
