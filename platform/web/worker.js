@@ -10,6 +10,7 @@
 //   {type: 'show', graphics: bool}                   the graphics mode opened or closed
 //   {type: 'output', stream: 'stdout' | 'stderr', text}
 //   {type: 'exit', status}
+//   {type: 'abort', what}                            the program crashed
 
 Module['noInitialRun'] = true;
 
@@ -75,6 +76,10 @@ var KelvarInbox = (function () {
   Module['quit'] = function (status, toThrow) {
     postMessage({type: 'exit', status: status});
     throw toThrow;
+  };
+
+  Module['onAbort'] = function (what) {
+    postMessage({type: 'abort', what: String(what)});
   };
 
   return {

@@ -20,6 +20,7 @@
 
   // What the tests (and a curious person in the console) can read.
   const state = {
+    run: 0, // counts the runs started in this page
     phase: 'loading', // 'loading', 'playing', 'ended'
     frames: 0, // frames painted in this run
     firstFrameAt: null, // performance.now() of this run's first painted frame
@@ -153,6 +154,7 @@
 
   function start(position) {
     if (worker) worker.terminate();
+    state.run += 1;
     state.phase = 'loading';
     state.frames = 0;
     state.firstFrameAt = null;
@@ -183,6 +185,11 @@
           break;
         case 'show':
           break;
+        case 'abort':
+          state.output.push('The program crashed: ' + message.what);
+          state.status = -1;
+          showEnd('The game crashed');
+          break;
         case 'exit':
           state.status = message.status;
           showEnd(
@@ -194,6 +201,7 @@
       }
     };
     worker.onerror = (event) => {
+      if (state.phase === 'ended') return;
       state.output.push('The game could not run: ' + (event.message || 'the worker failed'));
       state.status = -1;
       showEnd('The game could not run');
