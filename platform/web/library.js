@@ -8,13 +8,16 @@ mergeInto(LibraryManager.library, {
     return performance.timeOrigin + performance.now();
   },
 
-  // kelvar_web_present: the 640 x 480 RGB 5-6-5 screen at pixels to the page.
-  kelvar_web_present: function (pixels) {
-    KelvarInbox.present(HEAPU16.subarray(pixels >> 1, (pixels >> 1) + 640 * 480));
+  // kelvar_web_present: rows firstRow..lastRow of the 640 x 480 RGB 5-6-5
+  // screen at pixels to the page.
+  kelvar_web_present: function (pixels, firstRow, lastRow) {
+    var start = (pixels >> 1) + firstRow * 640;
+    KelvarInbox.present(firstRow, HEAPU16.subarray(start, start + (lastRow - firstRow + 1) * 640));
   },
 
   // kelvar_web_wait: yields to the browser until input arrives or the
-  // milliseconds pass (a negative count waits for input alone).
+  // milliseconds pass (a negative count waits for input alone). The only
+  // import that unwinds (ASYNCIFY_IMPORTS).
   kelvar_web_wait__deps: ['$Asyncify'],
   kelvar_web_wait: function (milliseconds) {
     return Asyncify.handleSleep(function (wakeUp) {
@@ -22,9 +25,10 @@ mergeInto(LibraryManager.library, {
     });
   },
 
-  // kelvar_web_next_input: the oldest unread input into out[0..4]: kind (1 a
-  // key code, 2 the pointer), then for a key its code, for the pointer x, y
-  // and buttons; out[5..6] hold its time as a double. 0 when none is waiting.
+  // kelvar_web_next_input: the oldest unread input into a WebInput
+  // (web_host.cpp): kind (1 a key code, 2 the pointer), then for a key its
+  // code, for the pointer x, y and buttons, and at byte 24 its time as a
+  // double. 0 when none is waiting.
   kelvar_web_next_input: function (out) {
     var input = KelvarInbox.take();
     if (!input) return 0;

@@ -6,7 +6,7 @@
 //   {type: 'key', codes: [..], time}                 key codes as the desktop gives them
 //   {type: 'pointer', x, y, buttons, time}           the pointer on the 640 x 480 screen
 // and hears
-//   {type: 'frame', pixels: ArrayBuffer}             RGBA, 640 x 480
+//   {type: 'rows', first, pixels: ArrayBuffer}       RGBA rows of the 640 x 480 screen from row first
 //   {type: 'show', graphics: bool}                   the graphics mode opened or closed
 //   {type: 'output', stream: 'stdout' | 'stderr', text}
 //   {type: 'exit', status}
@@ -83,10 +83,10 @@ var KelvarInbox = (function () {
   };
 
   return {
-    present: function (screen) {
-      var rgba = new Uint32Array(640 * 480);
-      for (var i = 0; i < rgba.length; ++i) rgba[i] = toRgba[screen[i]];
-      postMessage({type: 'frame', pixels: rgba.buffer}, [rgba.buffer]);
+    present: function (first, rows) {
+      var rgba = new Uint32Array(rows.length);
+      for (var i = 0; i < rgba.length; ++i) rgba[i] = toRgba[rows[i]];
+      postMessage({type: 'rows', first: first, pixels: rgba.buffer}, [rgba.buffer]);
     },
     show: function (graphics) {
       postMessage({type: 'show', graphics: graphics});

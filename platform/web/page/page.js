@@ -32,7 +32,10 @@
   window.kelvarPage = state;
 
   let worker = null;
-  let latestFrame = null;
+  // The screen as the game last sent it, and the rows not yet painted.
+  const image = new ImageData(ScreenWidth, ScreenHeight);
+  let dirtyFirst = ScreenHeight;
+  let dirtyLast = -1;
   let paintPending = false;
   let buttons = 0;
 
@@ -55,16 +58,20 @@
 
   function paint() {
     paintPending = false;
-    if (!latestFrame) return;
-    const image = new ImageData(new Uint8ClampedArray(latestFrame), ScreenWidth, ScreenHeight);
-    latestFrame = null;
-    context.putImageData(image, 0, 0);
+    if (dirtyLast < dirtyFirst) return;
+    context.putImageData(image, 0, 0, 0, dirtyFirst, ScreenWidth, dirtyLast - dirtyFirst + 1);
+    dirtyFirst = ScreenHeight;
+    dirtyLast = -1;
     if (state.frames++ === 0) state.firstFrameAt = performance.now();
   }
 
-  function showFrame(pixels) {
-    // Only the newest frame is painted, at the next animation frame.
-    latestFrame = pixels;
+  // showRows: changed rows from the game; whatever came since the last
+  // animation frame is painted at the next one.
+  function showRows(first, pixels) {
+    const bytes = new Uint8ClampedArray(pixels);
+    image.data.set(bytes, first * ScreenWidth * 4);
+    dirtyFirst = Math.min(dirtyFirst, first);
+    dirtyLast = Math.max(dirtyLast, first + bytes.length / (ScreenWidth * 4) - 1);
     if (!paintPending) {
       paintPending = true;
       requestAnimationFrame(paint);
@@ -161,7 +168,8 @@
     state.startedAt = performance.now();
     state.status = null;
     state.output = [];
-    latestFrame = null;
+    dirtyFirst = ScreenHeight;
+    dirtyLast = -1;
     end.hidden = true;
     canvas.hidden = false;
     context.fillStyle = '#000';
@@ -173,12 +181,12 @@
     worker.onmessage = (event) => {
       const message = event.data;
       switch (message.type) {
-        case 'frame':
+        case 'rows':
           if (state.phase === 'loading') {
             state.phase = 'playing';
             note.textContent = 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
           }
-          showFrame(message.pixels);
+          showRows(message.first, message.pixels);
           break;
         case 'output':
           state.output.push(message.text);
