@@ -89,6 +89,12 @@ long double TimeOfDay();
 void SleepMilliseconds(int milliseconds);
 // PresentScreen: shows the screen memory in the window now, waiting until it is shown.
 void PresentScreen();
+// ScreenProgress: the program drew a step of a long computation (the search's
+// progress bar). A host without a display thread is shown the screen at the
+// first step after the program waited, then when a frame period has passed
+// since it last was; with a display thread it costs nothing, as the thread
+// looks by itself.
+void ScreenProgress();
 // RestoreTerminal: the terminal settings found at start (harmless when repeated).
 void RestoreTerminal();
 

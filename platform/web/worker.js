@@ -40,10 +40,21 @@ var KelvarInbox = (function () {
     if (started || !runtimeReady || !startMessage) return;
     started = true;
     if (startMessage.position) FS.writeFile('/kelvar.in', new Uint8Array(startMessage.position));
-    var status = Module['ccall']('main', 'number', ['number', 'number'], [0, 0], {async: true});
+    // An exit() ends the program by throwing ExitStatus through it, after
+    // Module.quit has told the page; that throw is the end, not an error.
+    var ended = function (error) {
+      if (!(error instanceof ExitStatus)) throw error;
+    };
+    var status;
+    try {
+      status = Module['ccall']('main', 'number', ['number', 'number'], [0, 0], {async: true});
+    } catch (error) {
+      ended(error);
+      return;
+    }
     Promise.resolve(status).then(function (code) {
       postMessage({type: 'exit', status: code | 0});
-    });
+    }, ended);
   }
 
   self.onmessage = function (event) {

@@ -34,9 +34,52 @@ after(async () => {
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-async function openGame(viewport) {
+// recordPresents: before the page loads, every screen the game presents
+// (not only those the page paints, one per animation frame) is kept as its
+// status word's cells and two squares, while window.kelvarRecording is set.
+async function recordPresents(page, squares) {
+  await page.evaluateOnNewDocument((squares) => {
+    const Native = window.Worker;
+    const screen = new Uint8ClampedArray(640 * 480 * 4);
+    const cut = (x, y, w, h) => {
+      const part = [];
+      for (let row = y; row < y + h; ++row) part.push(...screen.subarray((row * 640 + x) * 4, (row * 640 + x + w) * 4));
+      return part;
+    };
+    window.kelvarRecording = false;
+    window.kelvarPresents = [];
+    window.Worker = class extends Native {
+      constructor(...args) {
+        super(...args);
+        this.addEventListener('message', (event) => {
+          if (event.data.type !== 'rows') return;
+          screen.set(new Uint8ClampedArray(event.data.pixels), event.data.first * 640 * 4);
+          if (!window.kelvarRecording) return;
+          window.kelvarPresents.push({
+            status: cut(542, 470, 64, 8),
+            squares: squares.map((square) => cut(square.x, square.y, 48, 48)),
+          });
+        });
+      }
+    };
+  }, squares);
+}
+
+// presented: a recorded present as a picture (black but for its parts).
+function presented(record, squares) {
+  const bytes = new Uint8Array(screen.Width * screen.Height * 4);
+  const put = (part, x, y, w, h) => {
+    for (let row = 0; row < h; ++row) bytes.set(part.slice(row * w * 4, (row + 1) * w * 4), ((y + row) * screen.Width + x) * 4);
+  };
+  put(record.status, 542, 470, 64, 8);
+  record.squares.forEach((part, i) => put(part, squares[i].x, squares[i].y, 48, 48));
+  return new screen.Picture(bytes);
+}
+
+async function openGame(viewport, prepare) {
   const page = await browser.newPage();
   await page.setViewport(viewport);
+  if (prepare) await prepare(page);
   const problems = [];
   page.on('pageerror', (error) => problems.push(error.message));
   await page.goto(site.url);
@@ -138,7 +181,12 @@ async function waitForEnd(page) {
 
 describe('a game in the browser', () => {
   test('the first board, a move answered, a refusal closed with Enter, Esc and the end page', async (t) => {
-    const page = await openGame({width: 1400, height: 1050});
+    const corner = (square) => {
+      const centre = screen.squareCentre(square);
+      return {x: centre.x - 24, y: centre.y - 24};
+    };
+    const recorded = [corner('e7'), corner('e5')];
+    const page = await openGame({width: 1400, height: 1050}, (page) => recordPresents(page, recorded));
     const first = await waitForShot(
       page,
       (picture) => isWaiting(picture) && screen.occupancy(picture) !== '',
@@ -153,8 +201,9 @@ describe('a game in the browser', () => {
     assert.equal(screen.count(opening, 'w'), 16);
     assert.notEqual(opening.slice(48), 'w'.repeat(16), 'the computer has not moved');
 
-    // e7-e5 is taken and answered.
+    // e7-e5 is taken and answered; the move shows while the computer thinks.
     await clickSquare(page, 'e7');
+    await page.evaluate(() => (window.kelvarRecording = true));
     await clickSquare(page, 'e5');
     const answered = await waitForShot(
       page,
@@ -171,6 +220,18 @@ describe('a game in the browser', () => {
       'e7-e5 and the computer\'s answer',
     );
     const beforeRefusal = screen.occupancy(answered);
+    const presents = await page.evaluate(() => window.kelvarPresents);
+    const thinking = presents
+      .map((record) => presented(record, recorded))
+      .filter((picture) => screen.showsStatus(picture, 'thinking'));
+    assert.ok(thinking.length > 0, 'no screen was presented while the computer thought');
+    const occupied = (picture, square) => {
+      const [x, y] = [corner(square).x, corner(square).y];
+      let green = 0;
+      for (let dy = 0; dy < 48; ++dy) for (let dx = 0; dx < 48; ++dx) if (picture.at(x + dx, y + dy)[1] > 40) ++green;
+      return green > 100;
+    };
+    assert.ok(!occupied(thinking[0], 'e7') && occupied(thinking[0], 'e5'), 'e7-e5 not shown while the computer thought');
 
     // e5-e3 is no pawn's move: refused in the "Error" box.
     const refusal = 'That figure cannot be moved there, fool!';

@@ -209,6 +209,7 @@
       }
     };
     worker.onerror = (event) => {
+      event.preventDefault();
       if (state.phase === 'ended') return;
       state.output.push('The game could not run: ' + (event.message || 'the worker failed'));
       state.status = -1;
