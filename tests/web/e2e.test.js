@@ -341,6 +341,55 @@ describe('a game in the browser', () => {
     await page.close();
   });
 
+  test('promotion: the chooser waits for the click on the queen, which then stands on a1', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    // White: a pawn on h2 and the king on h1; Black: a pawn on a2 and the king on e8.
+    await startFrom(page, 'h2\n\n\n\n\nh1\na2\n\n\n\n\ne8\n');
+    await waitForShot(page, isWaiting, TurnTimeout, 'the board of the chosen position');
+    await clickSquare(page, 'a2');
+    await clickSquare(page, 'a1');
+    // The chooser's picture covers the whole screen, the status box too; the
+    // queen is the fourth choice.
+    await waitForShot(page, (picture) => !isWaiting(picture), 10000, 'the chooser');
+    await click(page, 224 + 3 * 48 + 24, 216 + 24);
+    const after = await waitForShot(
+      page,
+      (picture) => isWaiting(picture) && screen.occupancy(picture)[screen.squareIndex('a1')] === 'b',
+      TurnTimeout,
+      'the board after the promotion and the computer\'s answer',
+    );
+    // The queen's own picture (fig5.x), drawn in Black's green over the square.
+    const queen = fs.readFileSync(path.join(BuildFolder, 'data', 'fig5.x'));
+    const corner = screen.squareCentre('a1');
+    for (let row = 0; row < 48; ++row)
+      for (let column = 0; column < 48; ++column) {
+        const grey = queen[row * 48 + column];
+        if (grey === 0) continue;
+        const green = grey >> 2;
+        assert.deepEqual(after.at(corner.x - 24 + column, corner.y - 24 + row), [0, (green << 2) | (green >> 4), 0]);
+      }
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('the computer mates: its box, closed with Enter, then any key ends the game', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    await startFrom(page, fs.readFileSync(path.join(__dirname, '..', '..', 'bench', 'positions', 'tactics.in'), 'utf8'));
+    const mated = 'Black is mated|Game Over';
+    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Computer', mated), TurnTimeout, 'the mate box');
+    await page.keyboard.press('Enter');
+    await sleep(300);
+    assert.equal(await page.evaluate(() => window.kelvarPage.phase), 'playing', 'the game ended before its closing key');
+    await page.keyboard.press('x');
+    const end = await waitForEnd(page);
+    assert.equal(end.status, 0);
+    assert.equal(end.title, 'The game has ended');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
   test('a broken start-position file from the chooser ends with the run-time error page', async () => {
     const page = await openGame({width: 1000, height: 700});
     await waitForShot(page, isWaiting, TurnTimeout, 'the first board');

@@ -75,12 +75,15 @@ function showsStatus(picture, word) {
   return showsText(picture, 542, 470, word, Colours.panelText, Colours.black);
 }
 
-// The message box of one line: its title in the frame's gap and its line.
-function showsMessageBox(picture, title, line) {
-  const top = 220 - 6;
+// The message box: its title in the frame's gap and its lines ("|" between them).
+function showsMessageBox(picture, title, text) {
+  const lines = text.split('|');
+  const top = 220 - 6 * lines.length;
   return (
     showsText(picture, 320 - 4 * title.length, top - 2, title, Colours.boxTitle, Colours.boxBackground) &&
-    showsText(picture, 320 - 4 * line.length, top + 20, line, Colours.boxLine, Colours.boxBackground)
+    lines.every((line, k) =>
+      showsText(picture, 320 - 4 * line.length, top + 20 + 12 * k, line, Colours.boxLine, Colours.boxBackground),
+    )
   );
 }
 
