@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -151,3 +152,8 @@ bool MakeTerminalRaw();
 // most TerminalLeaveLimit bytes; false (and nothing kept) when longer.
 constexpr int TerminalLeaveLimit = 256;
 bool SetTerminalLeaveBytes(const char* bytes, int count);
+// FatalSignals: the signals whose default action ends the program; each
+// restores the terminal (write and tcsetattr only) and then ends the program
+// as the signal would (status 128 + N in a shell). Ignored ones, and those a
+// sanitizer handles, are left alone.
+std::vector<int> FatalSignals();
