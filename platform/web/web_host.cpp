@@ -4,6 +4,7 @@
 // yields to the browser (Asyncify unwinds to the worker's event loop while
 // it waits), and hands the keys and pointer events the page sent to the core.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -50,7 +51,9 @@ bool HandOver() {
       const auto code = static_cast<std::uint8_t>(input.Code);
       QueueKeys(&code, 1, true);
     } else if (input.Kind == InputPointer) {
-      EventTime = input.Time;
+      // The page's and the worker's clocks may differ by a fraction of a
+      // millisecond; an event is never younger than now.
+      EventTime = std::min(input.Time, kelvar_web_now());
       QueuePointerState(input.X, input.Y, input.Buttons);
       EventTime = -1;
     }
