@@ -6,6 +6,7 @@
 #include <string>
 
 #include "display/display.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -133,4 +134,7 @@ void DrawProgressBar(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int
   const int w = filled >= -32768.0 && filled <= 32767.0 ? static_cast<int>(filled) : 0;
   SetFill(SolidFill, BarFilling);
   FillBar(x1 + 1, y1 + 1, static_cast<std::int16_t>(x1 + 1 + w), y2 - 1);
+  // The bar moves while the program computes: a host that presents only
+  // when the program waits is told that there is something to show.
+  ScreenProgress();
 }

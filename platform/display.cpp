@@ -50,6 +50,8 @@ struct DisplayState {
   unsigned long PresentedSerial = 0;  // the wait whose picture is presented
   bool QuitRequested = false;
   bool RepaintWanted = false;
+  std::uint64_t PresentedAt = 0;  // the host's Milliseconds at the last present (no display thread)
+  bool ProgressShown = false;     // a step of the computation was shown since the program waited
 
   // Where Host* functions run only.
   bool ScreenOpen = false;
@@ -88,6 +90,7 @@ void PresentNow(DisplayState& d) {
   }
   Frame frame;
   if (TakeFrame(frame, whole)) ActiveHost().Present(frame);
+  if (!ActiveHost().WantsDisplayThread) d.PresentedAt = ActiveHost().Milliseconds();
 }
 
 // StopHost: the screen closed and the host stopped, once.
@@ -320,6 +323,7 @@ void BeginProgramWait() {
   DisplayState& d = Display();
   if (!ActiveHost().WantsDisplayThread) {
     if (CurrentMode != TEXT) OnDisplayThread(PresentAction, nullptr);
+    d.ProgressShown = false;
     return;
   }
   std::lock_guard<std::mutex> guard(d.Lock);
@@ -339,6 +343,17 @@ void EndProgramWait() {
 
 void PresentScreen() {
   if (CurrentMode != TEXT) OnDisplayThread(PresentAction, nullptr);
+}
+
+void ScreenProgress() {
+  const Host& host = ActiveHost();
+  if (host.WantsDisplayThread || CurrentMode == TEXT) return;
+  DisplayState& d = Display();
+  // The first step after a wait shows at once what the person's input led
+  // to; later ones at most once a frame period.
+  if (d.ProgressShown && host.Milliseconds() - d.PresentedAt < FramePeriod) return;
+  d.ProgressShown = true;
+  PresentNow(d);
 }
 
 void SleepMilliseconds(int milliseconds) {

@@ -40,11 +40,21 @@ unsigned char* vga_getgraphmem();
 // relaxed atomic 16-bit cell: a frame copied in the middle of a drawing is
 // mended by the next present, and no access is a data race. Plain moves on
 // every target the game builds for.
+// (The browser's C++ library has no std::atomic_ref yet: there the compiler's
+// own atomic operations, which std::atomic_ref is made of, stand in.)
 inline void StoreScreenCell(std::uint16_t& cell, std::uint16_t colour) {
+#if defined(__cpp_lib_atomic_ref)
   std::atomic_ref<std::uint16_t>(cell).store(colour, std::memory_order_relaxed);
+#else
+  __atomic_store_n(&cell, colour, __ATOMIC_RELAXED);
+#endif
 }
 inline std::uint16_t LoadScreenCell(std::uint16_t& cell) {
+#if defined(__cpp_lib_atomic_ref)
   return std::atomic_ref<std::uint16_t>(cell).load(std::memory_order_relaxed);
+#else
+  return __atomic_load_n(&cell, __ATOMIC_RELAXED);
+#endif
 }
 // vga_getcolors: colours of the open mode.
 int vga_getcolors();
@@ -79,6 +89,12 @@ long double TimeOfDay();
 void SleepMilliseconds(int milliseconds);
 // PresentScreen: shows the screen memory in the window now, waiting until it is shown.
 void PresentScreen();
+// ScreenProgress: the program drew a step of a long computation (the search's
+// progress bar). A host without a display thread is shown the screen at the
+// first step after the program waited, then when a frame period has passed
+// since it last was; with a display thread it costs nothing, as the thread
+// looks by itself.
+void ScreenProgress();
 // RestoreTerminal: the terminal settings found at start (harmless when repeated).
 void RestoreTerminal();
 

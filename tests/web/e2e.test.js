@@ -1,0 +1,411 @@
+// The browser build end to end: the page served on 127.0.0.1, the game in
+// Debian's Chromium (headless), checked by what the canvas shows.
+//
+//   cd tests/web && npm ci && node --test
+//
+// KELVAR_WEB_BUILD names the build folder (default ../../build-web).
+'use strict';
+
+const {describe, test, before, after} = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const {launchBrowser} = require('./browser.js');
+const {serve} = require('./server.js');
+const screen = require('./screen.js');
+
+const BuildFolder = path.resolve(process.env.KELVAR_WEB_BUILD || path.join(__dirname, '..', '..', 'build-web'));
+const TurnTimeout = 60000;
+
+let site;
+let browser;
+
+before(async () => {
+  assert.ok(fs.existsSync(path.join(BuildFolder, 'web', 'kelvar.wasm')), `no browser build in ${BuildFolder}`);
+  site = await serve(path.join(BuildFolder, 'web'));
+  browser = await launchBrowser();
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (site) await site.close();
+});
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// recordPresents: before the page loads, every screen the game presents
+// (not only those the page paints, one per animation frame) is kept as its
+// status word's cells and two squares, while window.kelvarRecording is set.
+async function recordPresents(page, squares) {
+  await page.evaluateOnNewDocument((squares) => {
+    const Native = window.Worker;
+    const screen = new Uint8ClampedArray(640 * 480 * 4);
+    const cut = (x, y, w, h) => {
+      const part = [];
+      for (let row = y; row < y + h; ++row) part.push(...screen.subarray((row * 640 + x) * 4, (row * 640 + x + w) * 4));
+      return part;
+    };
+    window.kelvarRecording = false;
+    window.kelvarPresents = [];
+    window.Worker = class extends Native {
+      constructor(...args) {
+        super(...args);
+        this.addEventListener('message', (event) => {
+          if (event.data.type !== 'rows') return;
+          screen.set(new Uint8ClampedArray(event.data.pixels), event.data.first * 640 * 4);
+          if (!window.kelvarRecording) return;
+          window.kelvarPresents.push({
+            status: cut(542, 470, 64, 8),
+            squares: squares.map((square) => cut(square.x, square.y, 48, 48)),
+          });
+        });
+      }
+    };
+  }, squares);
+}
+
+// presented: a recorded present as a picture (black but for its parts).
+function presented(record, squares) {
+  const bytes = new Uint8Array(screen.Width * screen.Height * 4);
+  const put = (part, x, y, w, h) => {
+    for (let row = 0; row < h; ++row) bytes.set(part.slice(row * w * 4, (row + 1) * w * 4), ((y + row) * screen.Width + x) * 4);
+  };
+  put(record.status, 542, 470, 64, 8);
+  record.squares.forEach((part, i) => put(part, squares[i].x, squares[i].y, 48, 48));
+  return new screen.Picture(bytes);
+}
+
+async function openGame(viewport, prepare) {
+  const page = await browser.newPage();
+  await page.setViewport(viewport);
+  if (prepare) await prepare(page);
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(error.message));
+  await page.goto(site.url);
+  page.problems = problems;
+  return page;
+}
+
+// shot: what the canvas shows now.
+async function shot(page) {
+  const base64 = await page.evaluate(() => {
+    const canvas = document.getElementById('screen');
+    const bytes = canvas.getContext('2d').getImageData(0, 0, 640, 480).data;
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+  });
+  return new screen.Picture(Buffer.from(base64, 'base64'));
+}
+
+// waitForShot: polls the canvas until the picture passes the check.
+async function waitForShot(page, check, timeout, what) {
+  const end = Date.now() + timeout;
+  for (;;) {
+    const picture = await shot(page);
+    if (check(picture)) return picture;
+    const phase = await page.evaluate(() => window.kelvarPage.phase);
+    if (phase === 'ended' || Date.now() > end) {
+      const output = await page.evaluate(() => window.kelvarPage.output.join('\n'));
+      assert.fail(`not seen: ${what} (page ${phase}; output: ${output}; errors: ${page.problems})`);
+    }
+    await sleep(50);
+  }
+}
+
+// pagePoint: the page point (CSS pixels, from the viewport's corner) at the
+// centre of a screen pixel.
+async function pagePoint(page, x, y) {
+  return page.evaluate(
+    (x, y) => {
+      const rect = document.getElementById('screen').getBoundingClientRect();
+      return {x: rect.left + ((x + 0.5) * rect.width) / 640, y: rect.top + ((y + 0.5) * rect.height) / 480};
+    },
+    x,
+    y,
+  );
+}
+
+async function moveTo(page, x, y) {
+  const point = await pagePoint(page, x, y);
+  await page.mouse.move(point.x, point.y);
+}
+
+async function click(page, x, y) {
+  await moveTo(page, x, y);
+  await sleep(100);
+  await page.mouse.down();
+  await page.mouse.up();
+  // Clicks closer than 0.3 seconds are not taken.
+  await sleep(500);
+}
+
+async function clickSquare(page, square) {
+  const {x, y} = screen.squareCentre(square);
+  await click(page, x, y);
+}
+
+// startFrom: the page's file chooser given a start-position file of this text.
+async function startFrom(page, text) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvar-web-'));
+  const file = path.join(folder, 'start.in');
+  fs.writeFileSync(file, text);
+  try {
+    const run = await page.evaluate(() => window.kelvarPage.run);
+    const chooser = await page.$('#position');
+    await chooser.uploadFile(file);
+    await page.waitForFunction((run) => window.kelvarPage.run > run, {}, run);
+  } finally {
+    fs.rmSync(folder, {recursive: true, force: true});
+  }
+}
+
+const isWaiting = (picture) => screen.showsStatus(picture, 'waiting');
+
+function whitePieces(board) {
+  return board.replace(/[^w]/g, '.');
+}
+
+async function waitForEnd(page) {
+  await page.waitForFunction(() => window.kelvarPage.phase === 'ended', {timeout: TurnTimeout});
+  return page.evaluate(() => ({
+    status: window.kelvarPage.status,
+    title: document.getElementById('end-title').textContent,
+    text: document.getElementById('text-screen').textContent,
+    canvasHidden: document.getElementById('screen').hidden,
+    againVisible: !document.getElementById('end').hidden && !!document.getElementById('again'),
+  }));
+}
+
+describe('a game in the browser', () => {
+  test('the first board, a move answered, a refusal closed with Enter, Esc and the end page', async (t) => {
+    const corner = (square) => {
+      const centre = screen.squareCentre(square);
+      return {x: centre.x - 24, y: centre.y - 24};
+    };
+    const recorded = [corner('e7'), corner('e5')];
+    const page = await openGame({width: 1400, height: 1050}, (page) => recordPresents(page, recorded));
+    const first = await waitForShot(
+      page,
+      (picture) => isWaiting(picture) && screen.occupancy(picture) !== '',
+      TurnTimeout,
+      'the board with the status "waiting"',
+    );
+    const firstBoardAt = await page.evaluate(() => performance.now());
+    t.diagnostic(`first board seen ${Math.round(firstBoardAt)} ms after the page's start`);
+    const opening = screen.occupancy(first);
+    assert.equal(opening.slice(0, 16), 'b'.repeat(16));
+    assert.equal(screen.count(opening, 'b'), 16);
+    assert.equal(screen.count(opening, 'w'), 16);
+    assert.notEqual(opening.slice(48), 'w'.repeat(16), 'the computer has not moved');
+
+    // e7-e5 is taken and answered; the move shows while the computer thinks.
+    await clickSquare(page, 'e7');
+    await page.evaluate(() => (window.kelvarRecording = true));
+    await clickSquare(page, 'e5');
+    const answered = await waitForShot(
+      page,
+      (picture) => {
+        const now = screen.occupancy(picture);
+        return (
+          isWaiting(picture) &&
+          now[screen.squareIndex('e7')] === '.' &&
+          now[screen.squareIndex('e5')] === 'b' &&
+          whitePieces(now) !== whitePieces(opening)
+        );
+      },
+      TurnTimeout,
+      'e7-e5 and the computer\'s answer',
+    );
+    const beforeRefusal = screen.occupancy(answered);
+    const presents = await page.evaluate(() => window.kelvarPresents);
+    const thinking = presents
+      .map((record) => presented(record, recorded))
+      .filter((picture) => screen.showsStatus(picture, 'thinking'));
+    assert.ok(thinking.length > 0, 'no screen was presented while the computer thought');
+    const occupied = (picture, square) => {
+      const [x, y] = [corner(square).x, corner(square).y];
+      let green = 0;
+      for (let dy = 0; dy < 48; ++dy) for (let dx = 0; dx < 48; ++dx) if (picture.at(x + dx, y + dy)[1] > 40) ++green;
+      return green > 100;
+    };
+    assert.ok(!occupied(thinking[0], 'e7') && occupied(thinking[0], 'e5'), 'e7-e5 not shown while the computer thought');
+
+    // e5-e3 is no pawn's move: refused in the "Error" box.
+    const refusal = 'That figure cannot be moved there, fool!';
+    await clickSquare(page, 'e5');
+    await clickSquare(page, 'e3');
+    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', refusal), 10000, 'the Error box');
+    // A click while the box waits for its key is stale once the box is gone:
+    // it must not pick e7.
+    await clickSquare(page, 'e7');
+    await page.keyboard.press('Enter');
+    const redrawn = await waitForShot(
+      page,
+      (picture) => !screen.showsMessageBox(picture, 'Error', refusal),
+      10000,
+      'the board without the box',
+    );
+    assert.equal(screen.occupancy(redrawn), beforeRefusal);
+    await sleep(500);
+    const settled = await shot(page);
+    // The top line of the frame e7 would get, one pixel above the square.
+    const e7 = screen.squareCentre('e7');
+    assert.ok(!settled.is(e7.x, e7.y - 25, screen.Colours.white), 'a stale click picked e7');
+
+    // With the mouse, keys are looked at after the next pointer event.
+    await page.keyboard.press('Escape');
+    await sleep(200);
+    await moveTo(page, 600, 120);
+    const end = await waitForEnd(page);
+    assert.equal(end.status, 0);
+    assert.equal(end.title, 'The game has ended');
+    assert.ok(end.canvasHidden);
+    assert.ok(end.againVisible);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('the canvas scale, the pointer mapped back at 2x, 1x and scrolled, the cursor', async () => {
+    const page = await openGame({width: 1400, height: 1050});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    const style = await page.evaluate(() => {
+      const canvas = document.getElementById('screen');
+      const computed = getComputedStyle(canvas);
+      return {
+        width: canvas.getBoundingClientRect().width,
+        height: canvas.getBoundingClientRect().height,
+        rendering: computed.imageRendering,
+        cursor: computed.cursor,
+        pageCursor: getComputedStyle(document.body).cursor,
+      };
+    });
+    assert.deepEqual(style, {width: 1280, height: 960, rendering: 'pixelated', cursor: 'none', pageCursor: 'auto'});
+
+    const checkPointer = async (x, y, what) => {
+      await moveTo(page, x, y);
+      await waitForShot(page, (picture) => screen.showsPointer(picture, x, y), 5000, `the arrow at (${x}, ${y}) ${what}`);
+    };
+    await checkPointer(40, 100, 'at 2x');
+    await checkPointer(101, 333, 'at 2x');
+
+    await page.setViewport({width: 800, height: 600});
+    await page.waitForFunction(() => window.kelvarPage.scale === 1);
+    await checkPointer(57, 211, 'at 1x');
+
+    // Too small for the screen: the page scrolls, the mapping follows.
+    await page.setViewport({width: 500, height: 400});
+    await page.evaluate(() => window.scrollTo(63, 140));
+    const scrolled = await page.evaluate(() => ({x: window.scrollX, y: window.scrollY}));
+    assert.ok(scrolled.x > 0 && scrolled.y > 0, 'the page did not scroll');
+    await checkPointer(80, 301, 'with the page scrolled');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('Q from a position of the file chooser: the extra queen shows at the next redraw', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    // Black without its h-pawn: 15 pieces, so there is room for a queen.
+    await startFrom(page, 'a2 b2 c2 d2 e2 f2 g2 h2\nb1 g1\nc1 f1\na1 h1\nd1\ne1\na7 b7 c7 d7 e7 f7 g7\nb8 g8\nc8 f8\na8 h8\nd8\ne8\n');
+    const first = await waitForShot(page, isWaiting, TurnTimeout, 'the board of the chosen position');
+    const before = screen.occupancy(first);
+    assert.equal(screen.count(before, 'b'), 15);
+    assert.equal(before[screen.squareIndex('h7')], '.');
+
+    // Q is acted on at the next pointer movement; the board is not redrawn for it.
+    await page.keyboard.press('Q');
+    await sleep(100);
+    await moveTo(page, 600, 100);
+    await sleep(500);
+    assert.equal(screen.count(screen.occupancy(await shot(page)), 'b'), 15);
+
+    // A refused move redraws the board: now with the queen.
+    const refusal = 'That figure cannot be moved there, fool!';
+    await clickSquare(page, 'e7');
+    await clickSquare(page, 'e3');
+    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', refusal), 10000, 'the Error box');
+    await page.keyboard.press(' ');
+    const redrawn = await waitForShot(
+      page,
+      (picture) => !screen.showsMessageBox(picture, 'Error', refusal),
+      10000,
+      'the board without the box',
+    );
+    const after = screen.occupancy(redrawn);
+    assert.equal(screen.count(after, 'b'), 16, 'the extra queen');
+    assert.equal(whitePieces(after), whitePieces(before));
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('promotion: the chooser waits for the click on the queen, which then stands on a1', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    // White: a pawn on h2 and the king on h1; Black: a pawn on a2 and the king on e8.
+    await startFrom(page, 'h2\n\n\n\n\nh1\na2\n\n\n\n\ne8\n');
+    await waitForShot(page, isWaiting, TurnTimeout, 'the board of the chosen position');
+    await clickSquare(page, 'a2');
+    await clickSquare(page, 'a1');
+    // The chooser's picture covers the whole screen, the status box too; the
+    // queen is the fourth choice.
+    await waitForShot(page, (picture) => !isWaiting(picture), 10000, 'the chooser');
+    await click(page, 224 + 3 * 48 + 24, 216 + 24);
+    const after = await waitForShot(
+      page,
+      (picture) => isWaiting(picture) && screen.occupancy(picture)[screen.squareIndex('a1')] === 'b',
+      TurnTimeout,
+      'the board after the promotion and the computer\'s answer',
+    );
+    // The queen's own picture (fig5.x), drawn in Black's green over the square.
+    const queen = fs.readFileSync(path.join(BuildFolder, 'data', 'fig5.x'));
+    const corner = screen.squareCentre('a1');
+    for (let row = 0; row < 48; ++row)
+      for (let column = 0; column < 48; ++column) {
+        const grey = queen[row * 48 + column];
+        if (grey === 0) continue;
+        const green = grey >> 2;
+        assert.deepEqual(after.at(corner.x - 24 + column, corner.y - 24 + row), [0, (green << 2) | (green >> 4), 0]);
+      }
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('the computer mates: its box, closed with Enter, then any key ends the game', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    await startFrom(page, fs.readFileSync(path.join(__dirname, '..', '..', 'bench', 'positions', 'tactics.in'), 'utf8'));
+    const mated = 'Black is mated|Game Over';
+    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Computer', mated), TurnTimeout, 'the mate box');
+    await page.keyboard.press('Enter');
+    await sleep(300);
+    assert.equal(await page.evaluate(() => window.kelvarPage.phase), 'playing', 'the game ended before its closing key');
+    await page.keyboard.press('x');
+    const end = await waitForEnd(page);
+    assert.equal(end.status, 0);
+    assert.equal(end.title, 'The game has ended');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('a broken start-position file from the chooser ends with the run-time error page', async () => {
+    const page = await openGame({width: 1000, height: 700});
+    await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
+    await startFrom(page, 'a2 b2 z9\nb1 g1\nc1 f1\na1 h1\nd1\ne1\na7\nb8\nc8\na8\nd8\ne8\n');
+    const end = await waitForEnd(page);
+    assert.equal(end.status, 201);
+    assert.equal(end.title, 'The game stopped with exit status 201');
+    assert.match(end.text, /^kelvar\.in:1: bad square "z9"/m);
+    assert.match(end.text, /^Runtime error 201 at 0x[0-9A-F]{8}$/m);
+    assert.ok(end.text.indexOf('kelvar.in:1:') < end.text.indexOf('Runtime error'));
+
+    // Play again starts a fresh game with the usual opening.
+    await page.click('#again');
+    const fresh = await waitForShot(page, isWaiting, TurnTimeout, 'a fresh board after "Play again"');
+    assert.equal(screen.count(screen.occupancy(fresh), 'b'), 16);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+});

@@ -1,0 +1,51 @@
+// A static file server for the suite: the build's web/ folder on
+// 127.0.0.1, on a port the system picks.
+'use strict';
+
+const http = require('node:http');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const Types = {
+  '.html': 'text/html; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.wasm': 'application/wasm',
+  '.data': 'application/octet-stream',
+  '.png': 'image/png',
+};
+
+// serve(folder): resolves to {url, close()} once listening.
+function serve(folder) {
+  const root = path.resolve(folder);
+  const server = http.createServer((request, response) => {
+    const name = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+    const file = path.join(root, name.endsWith('/') ? name + 'index.html' : name);
+    if (!file.startsWith(root + path.sep)) {
+      response.writeHead(403).end();
+      return;
+    }
+    fs.readFile(file, (error, bytes) => {
+      if (error) {
+        response.writeHead(404).end();
+        return;
+      }
+      response.writeHead(200, {
+        'Content-Type': Types[path.extname(file)] || 'application/octet-stream',
+        'Cache-Control': 'no-store',
+      });
+      response.end(bytes);
+    });
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      resolve({
+        url: `http://127.0.0.1:${server.address().port}/`,
+        close: () => new Promise((done) => server.close(done)),
+      });
+    });
+  });
+}
+
+module.exports = {serve};
