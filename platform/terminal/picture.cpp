@@ -37,6 +37,10 @@ struct Cell {
   bool operator==(const Cell&) const = default;
 };
 
+// Channels: bytes of a scaled pixel (red, green, blue, an opaque alpha),
+// so that every row of it starts on a word.
+constexpr int Channels = 4;
+
 // Weight: a source pixel's share of a scaled pixel.
 struct Weight {
   int Source;
@@ -218,15 +222,15 @@ void ScaleRows(Picture& picture, int first, int last) {
     const int scale = l.Width / ScreenW;
     for (int y = first; y <= last; ++y) {
       const std::uint8_t* from = &picture.Source[(y / scale) * ScreenW * 3];
-      std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * 3;
-      for (int x = 0; x < l.Width; ++x) std::memcpy(to + x * 3, from + (x / scale) * 3, 3);
+      std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * Channels;
+      for (int x = 0; x < l.Width; ++x) std::memcpy(to + x * Channels, from + (x / scale) * 3, 3);
     }
     return;
   }
   // Below 1x: across, then down, each pixel the average of its area.
   std::vector<std::uint32_t>& row = picture.Row;
   for (int y = first; y <= last; ++y) {
-    std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * 3;
+    std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * Channels;
     std::vector<std::uint32_t> sums(static_cast<std::size_t>(l.Width) * 3, 0);
     for (const Weight& down : picture.DownWeights[static_cast<std::size_t>(y)]) {
       const std::uint8_t* from = &picture.Source[down.Source * ScreenW * 3];
@@ -239,20 +243,21 @@ void ScaleRows(Picture& picture, int first, int last) {
       for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += row[i] * down.Amount;
     }
     const std::uint32_t total = static_cast<std::uint32_t>(ScreenW) * ScreenH;
-    for (std::size_t i = 0; i < sums.size(); ++i)
-      to[i] = static_cast<std::uint8_t>((sums[i] + total / 2) / total);
+    for (int x = 0; x < l.Width; ++x)
+      for (int k = 0; k < 3; ++k)
+        to[x * Channels + k] = static_cast<std::uint8_t>((sums[x * 3 + k] + total / 2) / total);
   }
 }
 
 // CellChanged: the scaled picture differs from what was sent in this cell.
 bool CellChanged(const Picture& picture, int r, int c) {
   const PictureLayout& l = picture.Layout;
-  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * 3;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
   const std::size_t offset = static_cast<std::size_t>(r) * l.CellHeight * stride +
-                             static_cast<std::size_t>(c) * l.CellWidth * 3;
+                             static_cast<std::size_t>(c) * l.CellWidth * Channels;
   for (int y = 0; y < l.CellHeight; ++y)
     if (std::memcmp(&picture.Scaled[offset + y * stride], &picture.Sent[offset + y * stride],
-                    static_cast<std::size_t>(l.CellWidth) * 3) != 0)
+                    static_cast<std::size_t>(l.CellWidth) * Channels) != 0)
       return true;
   return false;
 }
@@ -262,10 +267,10 @@ bool CellChanged(const Picture& picture, int r, int c) {
 void PrintImage(Picture& picture, ChafaPixelMode mode, int x, int y, int w, int h, int columns,
                 int rows, int cellWidth, int cellHeight, std::string& out) {
   ChafaCanvas* canvas = NewCanvas(picture, mode, columns, rows, cellWidth, cellHeight);
-  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * 3;
-  chafa_canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGB8,
-                               &picture.Scaled[static_cast<std::size_t>(y) * stride + x * 3], w, h,
-                               static_cast<int>(stride));
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  chafa_canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGBA8_UNASSOCIATED,
+                               &picture.Scaled[static_cast<std::size_t>(y) * stride + x * Channels],
+                               w, h, static_cast<int>(stride));
   GString* text = chafa_canvas_print(canvas, picture.Info);
   out.append(text->str, text->len);
   g_string_free(text, TRUE);
@@ -280,11 +285,12 @@ constexpr char KittyImage[] = "7201";
 void EditKittyImage(Picture& picture, int x, int y, int w, int h, std::string& out) {
   static const char Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string raw;
-  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * 3;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
   for (int row = y; row < y + h; ++row) {
-    const std::size_t at = row * stride + static_cast<std::size_t>(x) * 3;
-    raw.append(reinterpret_cast<const char*>(&picture.Scaled[at]), static_cast<std::size_t>(w) * 3);
-    std::memcpy(&picture.Sent[at], &picture.Scaled[at], static_cast<std::size_t>(w) * 3);
+    const std::size_t at = row * stride + static_cast<std::size_t>(x) * Channels;
+    for (int x = 0; x < w; ++x)
+      raw.append(reinterpret_cast<const char*>(&picture.Scaled[at + x * Channels]), 3);
+    std::memcpy(&picture.Sent[at], &picture.Scaled[at], static_cast<std::size_t>(w) * Channels);
   }
   std::string coded;
   for (std::size_t i = 0; i < raw.size(); i += 3) {
@@ -376,10 +382,11 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
     MoveTo(out, l.Top + r, l.Left + left);
     // Cells of one pixel by six: chafa's image is then exactly w x h.
     PrintImage(picture, CHAFA_PIXEL_MODE_SIXELS, x, y, w, h, w, h / 6, 1, 6, out);
-    const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * 3;
+    const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
     for (int row = y; row < y + h; ++row)
-      std::memcpy(&picture.Sent[row * stride + x * 3], &picture.Scaled[row * stride + x * 3],
-                  static_cast<std::size_t>(w) * 3);
+      std::memcpy(&picture.Sent[row * stride + x * Channels],
+                  &picture.Scaled[row * stride + x * Channels],
+                  static_cast<std::size_t>(w) * Channels);
     r = bottom;
   }
 }
@@ -400,7 +407,9 @@ void ResetPicture(Picture* picture, const PictureLayout& layout) {
   }
   p.FrameWidth = layout.Columns * layout.CellWidth;
   p.FrameHeight = layout.Rows * layout.CellHeight + 6;
-  p.Scaled.assign(static_cast<std::size_t>(p.FrameWidth) * p.FrameHeight * 3, 0);
+  p.Scaled.assign(static_cast<std::size_t>(p.FrameWidth) * p.FrameHeight * Channels, 0);
+  // Black and opaque outside the picture.
+  for (std::size_t at = 3; at < p.Scaled.size(); at += Channels) p.Scaled[at] = 255;
   p.Sent = p.Scaled;
   if (layout.Width < ScreenW) {
     p.AcrossWeights = AreaWeights(ScreenW, layout.Width);
