@@ -22,7 +22,7 @@
 
 #include "display/display.h"
 #include "platform/platform.h"
-#include "platform/terminal/terminal.h"
+#include "platform/terminal/terminal_parts.h"
 #include "rules/rules.h"
 
 #ifndef KELVAR_DATA_DIR

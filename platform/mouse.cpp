@@ -1,40 +1,29 @@
-// The console mouse library's functions over the window's pointer.
+// The console mouse library's functions over the host's pointer events.
 //
-// The display thread sees every pointer event of the window (through
-// DisplayEventHook) and queues it in screen coordinates; mouse_waitforupdate
+// The host queues every pointer event in screen coordinates; mouse_waitforupdate
 // hands the program one queued event at a time, so a quick press and release
 // are two updates and no click is lost. Events that waited while the program
 // was busy elsewhere (a message box, the computer's turn) are stale: they
 // collapse into the pointer's state of now, so old clicks are not replayed.
-// The game draws its own arrow, so the desktop's cursor is hidden over the
-// window. A display whose driver shows nothing (SDL's dummy, evdev and
-// offscreen drivers) has no pointer: mouse_init fails there, and the program
-// falls back to its keyboard emulation.
-
-#include <SDL.h>
+// A host without a pointer a person can move makes mouse_init fail, and the
+// program falls back to its keyboard emulation.
 
 #include <algorithm>
 #include <array>
 
-#include "platform/platform.h"
-#include "platform/sdl_internal.h"
+#include "platform/core.h"
 
 namespace {
-
-// The library's button bits.
-constexpr int RightButton = 1;
-constexpr int MiddleButton = 2;
-constexpr int LeftButton = 4;
 
 struct MouseUpdate {
   int X;
   int Y;
   int Buttons;
-  Uint64 Time;  // SDL ticks when the event came
+  std::uint64_t Time;  // the host's Milliseconds when the event came
 };
 
 // StaleAfter: milliseconds after which an unread update no longer counts.
-constexpr Uint64 StaleAfter = 250;
+constexpr std::uint64_t StaleAfter = 250;
 
 // MouseQueueSize: updates kept unread. Pure movements are merged into the
 // last unread update, so only button changes use up places.
@@ -54,25 +43,15 @@ struct MouseState {
   std::array<MouseUpdate, MouseQueueSize> Queue{};
   unsigned Head = 0;
   unsigned Count = 0;
+  // What the program asked for, for hosts that care.
+  std::string Device;
+  int Type = 0, SampleRate = 0, Scale = 0;
 };
 
 MouseState& Mouse() {
-  // Never freed: the display thread may still deliver events during exit.
+  // Never freed: a display thread may still deliver events during exit.
   static MouseState* state = new MouseState;
   return *state;
-}
-
-int ButtonBit(Uint8 button) {
-  switch (button) {
-    case SDL_BUTTON_LEFT:
-      return LeftButton;
-    case SDL_BUTTON_MIDDLE:
-      return MiddleButton;
-    case SDL_BUTTON_RIGHT:
-      return RightButton;
-    default:
-      return 0;
-  }
 }
 
 void QueueLatest(MouseState& m, bool buttonsChanged) {
@@ -90,59 +69,28 @@ void QueueLatest(MouseState& m, bool buttonsChanged) {
   ++m.Count;
 }
 
-// OnPointerEvent: runs on the display thread for every event of the window.
-void OnPointerEvent(const SDL_Event& event) {
-  bool buttonsChanged = false;
-  int windowX, windowY;
-  switch (event.type) {
-    case SDL_MOUSEMOTION:
-      windowX = event.motion.x;
-      windowY = event.motion.y;
-      break;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-      windowX = event.button.x;
-      windowY = event.button.y;
-      buttonsChanged = ButtonBit(event.button.button) != 0;
-      break;
-    default:
-      return;
-  }
-  // Points in the bars beside a letterboxed picture go to its nearest edge.
-  int x, y;
-  WindowToScreen(windowX, windowY, x, y);
+void QueuePointer(int x, int y, int button, bool pressed) {
+  const bool buttonsChanged = button == MouseLeft || button == MouseMiddle || button == MouseRight;
   {
     std::lock_guard<std::mutex> guard(InputLock());
     MouseState& m = Mouse();
     if (!m.Open) return;
     m.Latest.X = std::clamp(x, m.MinX, m.MaxX);
     m.Latest.Y = std::clamp(y, m.MinY, m.MaxY);
-    m.Latest.Time = SDL_GetTicks64();
-    if (event.type == SDL_MOUSEBUTTONDOWN) m.Latest.Buttons |= ButtonBit(event.button.button);
-    if (event.type == SDL_MOUSEBUTTONUP) m.Latest.Buttons &= ~ButtonBit(event.button.button);
+    m.Latest.Time = ActiveHost().Milliseconds();
+    if (buttonsChanged) {
+      if (pressed)
+        m.Latest.Buttons |= button;
+      else
+        m.Latest.Buttons &= ~button;
+    }
     QueueLatest(m, buttonsChanged);
   }
   InputArrived().notify_all();
 }
 
-// Invisible: SDL's drivers that show nothing ("evdev" is the dummy driver
-// with the console's input devices).
-bool Invisible(const char* driver) {
-  return SDL_strcasecmp(driver, "dummy") == 0 || SDL_strcasecmp(driver, "offscreen") == 0 ||
-         SDL_strcasecmp(driver, "evdev") == 0;
-}
-
-// OpenPointerAction: argument is a bool, set to true when the video driver
-// shows a window a person can point into; the display thread then passes its
-// events on to the mouse.
 void OpenPointerAction(void* argument) {
-  const char* driver = SDL_GetCurrentVideoDriver();
-  const bool hasPointer = driver != nullptr && !Invisible(driver);
-  *static_cast<bool*>(argument) = hasPointer;
-  if (hasPointer) {
-    DisplayEventHook = OnPointerEvent;
-    SDL_ShowCursor(SDL_DISABLE);
-  }
+  *static_cast<bool*>(argument) = ActiveHost().OpenPointer();
 }
 
 struct WarpRequest {
@@ -152,25 +100,36 @@ struct WarpRequest {
 
 void WarpAction(void* argument) {
   const WarpRequest& request = *static_cast<WarpRequest*>(argument);
-  SDL_Window* window = DisplayWindow();
-  if (window == nullptr) return;
-  int windowX, windowY;
-  ScreenToWindow(request.X, request.Y, windowX, windowY);
-  SDL_WarpMouseInWindow(window, windowX, windowY);
+  ActiveHost().WarpPointer(request.X, request.Y);
 }
 
 }  // namespace
 
-int mouse_init(const char*, int, int) {
+void QueuePointerMove(int x, int y) { QueuePointer(x, y, 0, false); }
+
+void QueuePointerButton(int x, int y, int button, bool pressed) {
+  QueuePointer(x, y, button, pressed);
+}
+
+MouseSetup CurrentMouseSetup() {
+  std::lock_guard<std::mutex> guard(InputLock());
+  const MouseState& m = Mouse();
+  return MouseSetup{m.Device, m.Type, m.SampleRate, m.Scale, m.MinX,
+                    m.MaxX,   m.MinY, m.MaxY,       m.Open};
+}
+
+int mouse_init(const char* device, int type, int samplerate) {
   // The device, type and rate name the console's mouse; here the pointer is
-  // the window's, which exists only on a display a person can see. The window
-  // itself opens later, so the driver decides.
+  // the host's, which decides whether a person can move one.
   {
     std::lock_guard<std::mutex> guard(InputLock());
     MouseState& m = Mouse();
     m.Open = true;
     m.Head = 0;
     m.Count = 0;
+    m.Device = device != nullptr ? device : "";
+    m.Type = type;
+    m.SampleRate = samplerate;
   }
   bool hasPointer = false;
   if (OnDisplayThread(OpenPointerAction, &hasPointer) && hasPointer) return 0;
@@ -195,8 +154,10 @@ void mouse_setyrange(int y1, int y2) {
   m.Latest.Y = std::clamp(m.Latest.Y, m.MinY, m.MaxY);
 }
 
-void mouse_setscale(int) {
-  // The window's pointer moves with the desktop's own speed and acceleration.
+void mouse_setscale(int scale) {
+  // A host's pointer moves with its own speed and acceleration; kept for hosts that care.
+  std::lock_guard<std::mutex> guard(InputLock());
+  Mouse().Scale = scale;
 }
 
 int mouse_waitforupdate() {
@@ -207,7 +168,7 @@ int mouse_waitforupdate() {
   // button changes; keys typed meanwhile wait in the key queue.
   WaitForInput(lock, [&m] { return m.Count > 0 || !m.Open; });
   if (m.Count == 0) return 0;
-  if (SDL_GetTicks64() - m.Queue[m.Head].Time > StaleAfter) {
+  if (ActiveHost().Milliseconds() - m.Queue[m.Head].Time > StaleAfter) {
     m.Current = m.Latest;
     m.Count = 0;
     return 1;
@@ -242,9 +203,6 @@ void mouse_setposition(int x, int y) {
     request.Y = std::clamp(y, m.MinY, m.MaxY);
     m.Current.X = request.X;
     m.Current.Y = request.Y;
-    // Writing back where the pointer already is moves nothing; warping there
-    // would only echo one more movement event.
-    if (request.X == m.Latest.X && request.Y == m.Latest.Y) return;
     m.Latest.X = request.X;
     m.Latest.Y = request.Y;
     if (!m.Open) return;

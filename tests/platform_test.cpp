@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "display/display.h"
-#include "platform/sdl_internal.h"
+#include "platform/sdl/sdl_host.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/terminal/terminal.h"
+#include "platform/terminal/terminal_parts.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/terminal/terminal.h"
+#include "platform/terminal/terminal_parts.h"
 
 namespace {
 
