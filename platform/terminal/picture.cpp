@@ -138,8 +138,8 @@ Picture* NewPicture() {
   // ambiguous-width symbols, which would shift the cells after them.
   chafa_symbol_map_add_by_tags(
       picture->Symbols,
-      static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_HALF | CHAFA_SYMBOL_TAG_QUAD |
-                                   CHAFA_SYMBOL_TAG_SPACE | CHAFA_SYMBOL_TAG_SOLID));
+      static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_BLOCK | CHAFA_SYMBOL_TAG_SPACE |
+                                   CHAFA_SYMBOL_TAG_SOLID));
   chafa_symbol_map_remove_by_tags(
       picture->Symbols,
       static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_WIDE | CHAFA_SYMBOL_TAG_AMBIGUOUS |
