@@ -1,7 +1,8 @@
 // The game in a terminal, end to end, as a player sees it:
 //   - a real sixel terminal (xterm as a VT340 under Xvfb): the board in
-//     screenshots of the terminal window, a move made with clicks, a refused
-//     move's box closed with Enter, Esc, and the terminal put back;
+//     screenshots of the terminal window, drawn again when the window grows,
+//     a move made with clicks, a refused move's box closed with Enter, Esc,
+//     and the terminal put back;
 //   - tmux, which shows no sixels: the board as coloured symbols in its
 //     cells, a move made with mouse reports typed into the pane;
 //   - the choice of display: no display and no terminal, and a terminal
@@ -241,7 +242,13 @@ class XvfbServer {
         continue;
       Display = ":" + std::to_string(n);
       Pid = ::Start({"Xvfb", Display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
-      if (WaitUntil(10, [&] { return access(socket.c_str(), F_OK) == 0; })) return true;
+      // The socket comes before the server takes connections: a client
+      // started too early would fail.
+      if (WaitUntil(10, [&] {
+            return access(socket.c_str(), F_OK) == 0 &&
+                   Capture({"xdotool", "getdisplaygeometry"}, {{"DISPLAY", Display}});
+          }))
+        return true;
       kill(Pid, SIGTERM);
       Wait(Pid);
       Pid = -1;
@@ -431,6 +438,15 @@ TEST_F(XtermTest, BoardInSixelsMoveWithClicksRefusalBoxEscapeAndTheTerminalBack)
   EXPECT_GT(light.Average.B, light.Average.R + 40);
   EXPECT_GT(Look(*shot, 'e', 8).Green, 200);
   EXPECT_GT(Look(*shot, 'e', 1).Grey, 200);
+
+  // A larger window: the picture is drawn again at once, in the middle of it.
+  const int oldX = OriginX, oldY = OriginY;
+  ASSERT_TRUE(Tool({"xdotool", "windowsize", Window, "900", "700"}));
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    auto now = Screenshot();
+    return now && now->Width == 900 && FindBoard(*now) && OriginX > oldX + 50 &&
+           OriginY > oldY + 50 && Look(*now, 'e', 8).Green > 200;
+  })) << "not redrawn after the resize";
 
   // e7-e5 with two clicks; the computer answers.
   ClickSquare('e', 7);

@@ -291,6 +291,15 @@ TEST(TerminalPictureTest, SymbolUpdatesLeaveWhatAWholeRepaintShowsAndCostOnlyThe
   CellGrid expected;
   expected.Apply(again);
   EXPECT_EQ(terminal.Cells, expected.Cells);
+
+  // After a resize the last screen is drawn again whole in the new layout.
+  const PictureLayout smaller = LayoutPicture(TerminalMode::Symbols, {60, 20, 8, 16});
+  ResetPicture(painted, smaller);
+  ResetPicture(fresh, smaller);
+  std::string repaint, direct;
+  RepaintPicture(painted, repaint);
+  PaintPicture(fresh, screen.data(), 0, 479, direct);
+  EXPECT_EQ(repaint, direct);
   FreePicture(fresh);
   FreePicture(painted);
 }

@@ -391,6 +391,17 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
   }
 }
 
+// Paint: the source's rows firstRow..lastRow (all of them when the whole
+// picture is due) to the terminal.
+void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
+  if (p.Whole) out += "\x1b[0;48;2;0;0;0m\x1b[2J";
+  if (p.Layout.Mode == TerminalMode::Symbols)
+    PaintSymbols(p, out);
+  else
+    PaintPixels(p, firstRow, lastRow, out);
+  p.Whole = false;
+}
+
 }  // namespace
 
 void ResetPicture(Picture* picture, const PictureLayout& layout) {
@@ -423,15 +434,15 @@ void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, i
   if (p.Whole) {
     firstRow = 0;
     lastRow = ScreenH - 1;
-    out += "\x1b[0;48;2;0;0;0m\x1b[2J";
   }
   firstRow = std::max(firstRow, 0);
   lastRow = std::min(lastRow, ScreenH - 1);
   if (firstRow > lastRow) return;
   UpdateSource(p, screen, firstRow, lastRow);
-  if (p.Layout.Mode == TerminalMode::Symbols)
-    PaintSymbols(p, out);
-  else
-    PaintPixels(p, firstRow, lastRow, out);
-  p.Whole = false;
+  Paint(p, firstRow, lastRow, out);
+}
+
+void RepaintPicture(Picture* picture, std::string& out) {
+  picture->Whole = true;
+  Paint(*picture, 0, ScreenH - 1, out);
 }

@@ -204,10 +204,16 @@ void Present(const Frame& frame) {
 void Pump(int timeoutMilliseconds) {
   TerminalState& t = Terminal();
   if (Resized) {
+    // The picture is drawn again at once in the new size, also while the
+    // program waits and nothing else would present.
     Resized = 0;
     UpdateLayout(t);
     ResetPicture(t.Shown, t.Layout);
-    RequestRepaint();
+    if (t.ScreenOpen) {
+      std::string out;
+      RepaintPicture(t.Shown, out);
+      WriteAll(out);
+    }
   }
   const bool holding = HoldingInput(t.Input);
   int timeout = timeoutMilliseconds;

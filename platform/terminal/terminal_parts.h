@@ -134,3 +134,6 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 // firstRow..lastRow: the screen rows that may differ from the last paint.
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
+// RepaintPicture: appends the bytes that clear the terminal and draw the
+// last screen painted again whole (after a resize, in the new layout).
+void RepaintPicture(Picture* picture, std::string& out);
