@@ -189,7 +189,7 @@ bool OpenScreen(std::string&) {
 void CloseScreen() {
   TerminalState& t = Terminal();
   t.ScreenOpen = false;
-  SetTerminalLeaveBytes(nullptr, 0);
+  SetTerminalLeaveBytes("", 0);
   WriteAll(LeaveSequence(t.Mode));
 }
 
