@@ -12,6 +12,11 @@
 // SideController: side 1 is 2 (the computer), side 2 is 1 (the person).
 const Array<std::int16_t, 1, 2> SideController = {{2, 1}};
 
+const DriverSteps GameSteps = {
+    SeedRandom, BuildPieceSquareValues, StartGraphics, LoadPosition, ClearScreen,  DrawBoard,
+    StatusLine, ShowInfoPanel,          ShowStatus,    PlayerMove,   ComputerMove, CloseGraphics};
+DriverSteps Steps = GameSteps;
+
 namespace {
 
 constexpr int PersonController = 1;
@@ -45,15 +50,15 @@ void ShufflePieceLists() {
 void RunGame() {
   for (;;) {
     for (int side = 1; side <= 2; ++side) {
-      ClearScreen();
-      DrawBoard(Board);
+      Steps.ClearScreen();
+      Steps.DrawBoard(Board);
       if (SideController[side] == PersonController) {
-        ShowInfoPanel(StatusLine());
-        ShowStatus("waiting");
-        if (!PlayerMove(side)) return;
+        Steps.ShowInfoPanel(Steps.StatusLine());
+        Steps.ShowStatus("waiting");
+        if (!Steps.PlayerMove(side)) return;
       } else {
-        ShowStatus("thinking");
-        if (!ComputerMove(side)) return;
+        Steps.ShowStatus("thinking");
+        if (!Steps.ComputerMove(side)) return;
       }
     }
   }
@@ -68,13 +73,13 @@ int RunProgram() {
   }
   mouse_setxrange(0, 639);
   mouse_setyrange(0, 479);
-  SeedRandom(ClockSeed());
-  BuildPieceSquareValues();
-  StartGraphics();
-  LoadPosition("kelvar.in");
+  Steps.SeedRandom(ClockSeed());
+  Steps.BuildPieceSquareValues();
+  Steps.StartGraphics();
+  Steps.LoadPosition("kelvar.in");
   ShufflePieceLists();
   RunGame();
-  CloseGraphics();
+  Steps.CloseGraphics();
   mouse_close();
   return 0;
 }

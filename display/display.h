@@ -116,6 +116,17 @@ void DrawPointer(std::int16_t x, std::int16_t y);
 
 // ---- Message box and text panels -------------------------------------------------------------
 
+// PanelObserver: told of every message box, progress bar and info text
+// before it is drawn, for tests and tools that report what a person was
+// shown; an entry left nullptr is not called.
+struct PanelObserver {
+  void (*MessageBox)(const std::string& title, const std::string& text);
+  void (*ProgressBar)(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2,
+                      double fraction);
+  void (*InfoPanel)(const std::string& text);
+};
+// PanelWatch: every entry nullptr until a test or tool sets one.
+extern PanelObserver PanelWatch;
 // MessageBox: a titled box of "|"-separated lines; waits for Enter, Esc or Space.
 void MessageBox(const std::string& title, const std::string& text);
 // DrawMessageBox: the box of MessageBox alone, without waiting for a key.

@@ -71,7 +71,10 @@ void DrawMessageBox(const std::string& title, const std::string& text) {
   }
 }
 
+PanelObserver PanelWatch = {nullptr, nullptr, nullptr};
+
 void MessageBox(const std::string& title, const std::string& text) {
+  if (PanelWatch.MessageBox != nullptr) PanelWatch.MessageBox(title, text);
   DrawMessageBox(title, text);
   // Every code read counts by itself: an extended key's 0 and scan code are
   // both taken and ignored. ReadKeyCode waits, without spinning, until a key
@@ -83,6 +86,7 @@ void MessageBox(const std::string& title, const std::string& text) {
 }
 
 void ShowInfoPanel(const std::string& text) {
+  if (PanelWatch.InfoPanel != nullptr) PanelWatch.InfoPanel(text);
   const std::string line = text.substr(0, MaxText);
   SetDrawColor(ClearColour);
   for (std::int16_t y = 459; y <= 479; ++y) DrawLine(40, y, 500, y);
@@ -118,6 +122,7 @@ void ShowStatus(const std::string& text) {
 
 void DrawProgressBar(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2,
                      double fraction) {
+  if (PanelWatch.ProgressBar != nullptr) PanelWatch.ProgressBar(x1, y1, x2, y2, fraction);
   SetDrawColor(PanelTextColour);
   SetFill(SolidFill, BarBackground);
   FillBar(x1, y1, x2, y2);

@@ -23,7 +23,8 @@ constexpr Colour Background = 0x0000;
 bool ModeOpen = false;
 // Screen: the platform's screen memory while the mode is open (Width x Height
 // pixels, row by row). Every access below is guarded by the clipping test,
-// which is the bounds check of this memory.
+// which is the bounds check of this memory, and goes through the platform's
+// cell operations, since a display thread may be copying it.
 std::uint16_t* Screen = nullptr;
 // LastResult: 0, GraphModeNotAvailable, or FillPatternRefused.
 int LastResult = 0;
@@ -63,7 +64,7 @@ inline bool OnScreen(int x, int y) {
 }
 
 inline void Plot(int x, int y, Colour colour) {
-  if (OnScreen(x, y)) Screen[y * Width + x] = colour;
+  if (OnScreen(x, y)) StoreScreenCell(Screen[y * Width + x], colour);
 }
 
 // FillSpan: pixels x1..x2 of row y (x1 <= x2), clipped.
@@ -72,7 +73,8 @@ void FillSpan(int x1, int x2, int y, Colour colour) {
   x1 = std::max(x1, 0);
   x2 = std::min(x2, Width - 1);
   if (x1 > x2) return;
-  std::fill(Screen + y * Width + x1, Screen + y * Width + x2 + 1, colour);
+  for (std::uint16_t* cell = Screen + y * Width + x1; cell <= Screen + y * Width + x2; ++cell)
+    StoreScreenCell(*cell, colour);
 }
 
 // Line: Bresenham's rule with the longer axis as the stepping one.
@@ -289,7 +291,8 @@ void SetFill(std::uint16_t pattern, Colour colour) {
 
 void ClearScreen() {
   RequireMode();
-  std::fill(Screen, Screen + Width * Height, Background);
+  for (std::uint16_t* cell = Screen; cell < Screen + Width * Height; ++cell)
+    StoreScreenCell(*cell, Background);
 }
 
 void DrawLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
@@ -334,12 +337,12 @@ void DrawText(std::int16_t x, std::int16_t y, const std::string& text) {
 
 void SetPixel(std::int16_t x, std::int16_t y, Colour colour) {
   RequireMode();
-  if (OnScreen(x, y)) Screen[y * Width + x] = colour;
+  if (OnScreen(x, y)) StoreScreenCell(Screen[y * Width + x], colour);
 }
 
 Colour ReadPixel(std::int16_t x, std::int16_t y) {
   RequireMode();
-  return OnScreen(x, y) ? Screen[y * Width + x] : Background;
+  return OnScreen(x, y) ? LoadScreenCell(Screen[y * Width + x]) : Background;
 }
 
 std::int32_t AreaBufferSize(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
@@ -355,7 +358,7 @@ void SaveArea(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2
   bytes += sizeof header;
   for (int y = y1; y <= y2; ++y)
     for (int x = x1; x <= x2; ++x) {
-      Colour colour = OnScreen(x, y) ? Screen[y * Width + x] : Background;
+      Colour colour = OnScreen(x, y) ? LoadScreenCell(Screen[y * Width + x]) : Background;
       std::memcpy(bytes, &colour, sizeof colour);
       bytes += sizeof colour;
     }

@@ -1,15 +1,11 @@
 // The computer's turn: the timed search, the check of its move, and the move,
 // the resignation, the report of no move, or the mate announcement.
 
-#include <sys/time.h>
-
-#include <chrono>
 #include <cstdlib>
-#include <ctime>
-#include <thread>
 
 #include "display/display.h"
 #include "engine/engine.h"
+#include "platform/platform.h"
 
 // SideName: "" / "White" / "Black" / "" for indices 0..3.
 const Array<const char*, 0, 3> SideName = {{"", "White", "Black", ""}};
@@ -25,19 +21,7 @@ constexpr long double MateThreshold = 8000.0L;
 constexpr long double SecondsPerDay = 86400.0L;
 }  // namespace
 
-long double ClockSeconds() {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  std::tm local{};
-  const std::time_t seconds = now.tv_sec;
-  localtime_r(&seconds, &local);
-  const long milliseconds = now.tv_usec / 1000;
-  const long microseconds = now.tv_usec % 1000;
-  return static_cast<long double>(local.tm_hour) * 3600.0L +
-         static_cast<long double>(local.tm_min) * 60.0L + static_cast<long double>(local.tm_sec) +
-         static_cast<long double>(milliseconds) / 1000.0L +
-         static_cast<long double>(microseconds) / 1000000.0L;
-}
+long double ClockSeconds() { return TimeOfDay(); }
 
 long double ElapsedSeconds(long double earlier, long double later) {
   // The clock starts again from 0 at midnight; a search never takes a day.
@@ -91,7 +75,7 @@ bool ComputerMove(int side) {
       DrawBoard(Board);
       MessageBox("Computer", std::string(SideName[Opponent(side)]) + " is mated|Game Over");
       // A short sleep keeps the wait for the closing key off the processor.
-      while (!KeyWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      while (!KeyWaiting()) SleepMilliseconds(5);
       while (KeyWaiting()) ReadKeyCode();
       CloseGraphics();
       std::exit(0);

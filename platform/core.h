@@ -44,6 +44,8 @@ extern int CurrentMode;
 // copies the changed rows; false when nothing changed (display thread, or
 // the program's thread without one). whole: every row counts as changed.
 bool TakeFrame(Frame& frame, bool whole);
+// ClearScreenMemory: every pixel black.
+void ClearScreenMemory();
 
 // InstallSignalHandlers: every signal that ends the program restores the terminal first.
 void InstallSignalHandlers();

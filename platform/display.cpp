@@ -391,6 +391,8 @@ void SleepMilliseconds(int milliseconds) {
   _exit(0);
 }
 
+long double TimeOfDay() { return ActiveHost().TimeOfDay(); }
+
 std::uint64_t SystemMilliseconds() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now().time_since_epoch())
@@ -438,7 +440,7 @@ int vga_setmode(int mode) {
     return 0;
   }
   if (!vga_hasmode(mode)) return -1;
-  std::memset(ScreenMemory, 0, sizeof ScreenMemory);
+  ClearScreenMemory();
   std::string reason = "the screen could not be opened";
   OnDisplayThread(OpenScreenAction, &reason);
   if (!reason.empty()) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -99,10 +100,13 @@ int QueuedKeyCount();
 constexpr int MouseRight = 1;
 constexpr int MouseMiddle = 2;
 constexpr int MouseLeft = 4;
-// QueuePointerMove, QueuePointerButton: the person's pointer at a screen pixel
-// (clamped to the ranges; ignored while the mouse is not open).
+// QueuePointerMove, QueuePointerButton, QueuePointerState: the person's
+// pointer at a screen pixel (clamped to the ranges; ignored while the mouse
+// is not open), after a movement, one button's change, or with all buttons
+// as they are now (Mouse* bits).
 void QueuePointerMove(int x, int y);
 void QueuePointerButton(int x, int y, int button, bool pressed);
+void QueuePointerState(int x, int y, int buttons);
 // MouseSetup: what the program asked of the mouse library.
 struct MouseSetup {
   std::string Device;  // mouse_init's device, type and sample rate
@@ -148,3 +152,8 @@ bool MakeTerminalRaw();
 // most TerminalLeaveLimit bytes; false (and nothing kept) when longer.
 constexpr int TerminalLeaveLimit = 256;
 bool SetTerminalLeaveBytes(const char* bytes, int count);
+// FatalSignals: the signals whose default action ends the program; each
+// restores the terminal (write and tcsetattr only) and then ends the program
+// as the signal would (status 128 + N in a shell). Ignored ones, and those a
+// sanitizer handles, are left alone.
+std::vector<int> FatalSignals();

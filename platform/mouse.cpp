@@ -69,24 +69,26 @@ void QueueLatest(MouseState& m, bool buttonsChanged) {
   ++m.Count;
 }
 
-void QueuePointer(int x, int y, int button, bool pressed) {
-  const bool buttonsChanged = button == MouseLeft || button == MouseMiddle || button == MouseRight;
+// QueuePointer: the pointer at (x, y) with buttons (Mouse* bits) as they are now.
+void QueuePointer(int x, int y, int buttons) {
   {
     std::lock_guard<std::mutex> guard(InputLock());
     MouseState& m = Mouse();
     if (!m.Open) return;
+    const bool buttonsChanged = buttons != m.Latest.Buttons;
     m.Latest.X = std::clamp(x, m.MinX, m.MaxX);
     m.Latest.Y = std::clamp(y, m.MinY, m.MaxY);
     m.Latest.Time = ActiveHost().Milliseconds();
-    if (buttonsChanged) {
-      if (pressed)
-        m.Latest.Buttons |= button;
-      else
-        m.Latest.Buttons &= ~button;
-    }
+    m.Latest.Buttons = buttons;
     QueueLatest(m, buttonsChanged);
   }
   InputArrived().notify_all();
+}
+
+// LatestButtons: the buttons as the last event left them.
+int LatestButtons() {
+  std::lock_guard<std::mutex> guard(InputLock());
+  return Mouse().Latest.Buttons;
 }
 
 void OpenPointerAction(void* argument) {
@@ -105,10 +107,15 @@ void WarpAction(void* argument) {
 
 }  // namespace
 
-void QueuePointerMove(int x, int y) { QueuePointer(x, y, 0, false); }
+void QueuePointerMove(int x, int y) { QueuePointer(x, y, LatestButtons()); }
 
 void QueuePointerButton(int x, int y, int button, bool pressed) {
-  QueuePointer(x, y, button, pressed);
+  const int buttons = LatestButtons();
+  QueuePointer(x, y, pressed ? buttons | button : buttons & ~button);
+}
+
+void QueuePointerState(int x, int y, int buttons) {
+  QueuePointer(x, y, buttons & (MouseLeft | MouseMiddle | MouseRight));
 }
 
 MouseSetup CurrentMouseSetup() {

@@ -1,7 +1,9 @@
-// The stand-in for the console graphics and mouse library, and the terminal,
-// over SDL2. Nothing above this layer includes SDL headers.
+// The stand-in for the console graphics and mouse library, the terminal and
+// the clock. Which host shows the screen (a window, a browser, a terminal, a
+// test's script) is chosen by the build; nothing above this layer knows.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // ---- Video (the console graphics library's names) -------------------------
@@ -30,8 +32,20 @@ vga_modeinfo* vga_getmodeinfo(int mode);
 int vga_setmode(int mode);
 // vga_screenon: shows the screen.
 int vga_screenon();
-// vga_getgraphmem: the linear 640 x 480 screen memory, 16 bits a pixel.
+// vga_getgraphmem: the linear 640 x 480 screen memory, 16 bits a pixel; its
+// cells are read and written with LoadScreenCell and StoreScreenCell only.
 unsigned char* vga_getgraphmem();
+// StoreScreenCell, LoadScreenCell: one pixel of the screen memory. A display
+// thread may copy the memory while the program draws, so each pixel is a
+// relaxed atomic 16-bit cell: a frame copied in the middle of a drawing is
+// mended by the next present, and no access is a data race. Plain moves on
+// every target the game builds for.
+inline void StoreScreenCell(std::uint16_t& cell, std::uint16_t colour) {
+  std::atomic_ref<std::uint16_t>(cell).store(colour, std::memory_order_relaxed);
+}
+inline std::uint16_t LoadScreenCell(std::uint16_t& cell) {
+  return std::atomic_ref<std::uint16_t>(cell).load(std::memory_order_relaxed);
+}
 // vga_getcolors: colours of the open mode.
 int vga_getcolors();
 // vga_setcolor: colour for vga_drawpixel and vga_drawline.
@@ -59,6 +73,8 @@ bool PeekKeyInput(KeyInput& input);
 // TakeKeyInput: removes the oldest key byte, waiting for one if needed; the
 // window is brought up to date before the program blocks.
 KeyInput TakeKeyInput();
+// TimeOfDay: seconds since local midnight, to the microsecond, by the platform's clock.
+long double TimeOfDay();
 // SleepMilliseconds: a pause of the program's own thread (the window stays serviced).
 void SleepMilliseconds(int milliseconds);
 // PresentScreen: shows the screen memory in the window now, waiting until it is shown.

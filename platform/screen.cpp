@@ -3,13 +3,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/core.h"
 
-// ScreenMemory: RGB 5-6-5, row by row. Written by the program's thread; a
-// display thread reads it when presenting. A picture copied in the middle of
-// a drawing is corrected by the next look.
+// ScreenMemory: RGB 5-6-5, row by row, every cell accessed as an atomic
+// (platform.h). Written by the program's thread; a display thread reads it
+// when presenting.
 alignas(64) std::uint16_t ScreenMemory[ScreenWidth * ScreenHeight];
 int CurrentMode = TEXT;
 
@@ -28,16 +27,25 @@ bool TakeFrame(Frame& frame, bool whole) {
   int first = -1, last = -1;
   for (int y = 0; y < ScreenHeight; ++y) {
     std::uint16_t* shown = Presented + y * ScreenWidth;
-    const std::uint16_t* now = ScreenMemory + y * ScreenWidth;
-    bool changed = whole || std::memcmp(shown, now, ScreenWidth * sizeof *now) != 0;
+    std::uint16_t* now = ScreenMemory + y * ScreenWidth;
+    bool changed = whole;
+    for (int x = 0; x < ScreenWidth; ++x) {
+      const std::uint16_t colour = LoadScreenCell(now[x]);
+      if (colour == shown[x]) continue;
+      shown[x] = colour;
+      changed = true;
+    }
     RowChanged[y] = changed;
     if (!changed) continue;
-    std::memcpy(shown, now, ScreenWidth * sizeof *now);
     if (first < 0) first = y;
     last = y;
   }
   frame = Frame{Presented, RowChanged, first, last};
   return first >= 0;
+}
+
+void ClearScreenMemory() {
+  for (std::uint16_t& cell : ScreenMemory) StoreScreenCell(cell, 0);
 }
 
 PictureRect FitPicture(int width, int height) {
@@ -86,7 +94,7 @@ int vga_setcolor(int colour) {
 
 int vga_drawpixel(int x, int y) {
   if (x >= 0 && y >= 0 && x < ScreenWidth && y < ScreenHeight)
-    ScreenMemory[y * ScreenWidth + x] = static_cast<std::uint16_t>(CurrentColour);
+    StoreScreenCell(ScreenMemory[y * ScreenWidth + x], static_cast<std::uint16_t>(CurrentColour));
   return 0;
 }
 
@@ -119,6 +127,6 @@ int vga_drawline(int x1, int y1, int x2, int y2) {
 
 int vga_getpixel(int x, int y) {
   if (x >= 0 && y >= 0 && x < ScreenWidth && y < ScreenHeight)
-    return ScreenMemory[y * ScreenWidth + x];
+    return LoadScreenCell(ScreenMemory[y * ScreenWidth + x]);
   return 0;
 }

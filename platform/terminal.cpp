@@ -1,7 +1,10 @@
 // The terminal the program was started from: raw input while it runs, a
-// thread reading its bytes for hosts that want them, and its settings put
-// back on every way out, fatal signals included.
+// thread reading its bytes for hosts that want them, and its settings (and
+// a host's leave bytes) put back on every way out: exit, a run-time error,
+// every signal whose default action ends the program, a sanitizer's report.
 
+#include <dlfcn.h>
+#include <link.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/core.h"
 
@@ -54,8 +58,10 @@ void PutTerminalBack() {
   }
 }
 
-// OnSignal: a signal that ends the program puts the terminal back first,
-// then takes its ordinary course.
+// OnSignal: a signal whose default action ends the program puts the
+// terminal back first (write and tcsetattr only), then takes its ordinary
+// course: the handler is reset to the default, so raising it again ends
+// the program with the usual status.
 void OnSignal(int signal) {
   int saved = errno;
   PutTerminalBack();
@@ -63,20 +69,69 @@ void OnSignal(int signal) {
   raise(signal);
 }
 
+// AlternateStack: where OnSignal runs on the starting thread, so a stack
+// overflow still restores the terminal.
+alignas(16) char AlternateStack[64 * 1024];
+
+void UseAlternateStack() {
+  stack_t current;
+  if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+  stack_t ours{};
+  ours.ss_sp = AlternateStack;
+  ours.ss_size = sizeof AlternateStack;
+  sigaltstack(&ours, nullptr);
+}
+
+// CatchSignal: only signals left at their default action; one ignored by
+// whoever started the program, or handled by a sanitizer, stays as it is.
 void CatchSignal(int signal) {
   struct sigaction current;
-  if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) return;
+  if (sigaction(signal, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler != SIG_DFL) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction != nullptr) return;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
   sigaction(signal, &action, nullptr);
+}
+
+void PutTerminalBackAtDeath() { PutTerminalBack(); }
+
+// TellSanitizer: a sanitizer that finds a fault ends the program without
+// exit handlers, but calls its death callback first. Each runtime loaded
+// (GCC's AddressSanitizer and UndefinedBehaviorSanitizer are two, each with
+// its own callback) gets ours; a program without one has none to find.
+int TellSanitizer(dl_phdr_info* info, std::size_t, void*) {
+  const char* name =
+      info->dlpi_name != nullptr && info->dlpi_name[0] != '\0' ? info->dlpi_name : nullptr;
+  void* library = dlopen(name, RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return 0;
+  void* symbol = dlsym(library, "__sanitizer_set_death_callback");
+  if (symbol != nullptr) {
+    void (*setCallback)(void (*)());
+    std::memcpy(&setCallback, &symbol, sizeof setCallback);
+    setCallback(PutTerminalBackAtDeath);
+  }
+  dlclose(library);
+  return 0;
 }
 
 }  // namespace
 
+std::vector<int> FatalSignals() {
+  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                              SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                              SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                              SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+  return signals;
+}
+
 void InstallSignalHandlers() {
-  for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) CatchSignal(signal);
+  UseAlternateStack();
+  for (int signal : FatalSignals()) CatchSignal(signal);
+  dl_iterate_phdr(TellSanitizer, nullptr);
 }
 
 bool MakeTerminalRaw() {

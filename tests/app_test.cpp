@@ -1,6 +1,7 @@
 // The program driver: the shuffle, the turn loop and the start-up order. The
-// link wraps the Parts the driver calls (see tests/CMakeLists.txt), so each
-// call is recorded here instead of opening a window or searching.
+// driver's steps are replaced by ones that record each call instead of
+// opening a window or searching; the mouse is the scripted platform's, and
+// what the driver did to it is read back from there.
 #include "app/app.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,20 @@
 #include "display/display.h"
 #include "engine/engine.h"
 #include "input/input.h"
+#include "platform/host.h"
 #include "platform/platform.h"
+#include "platform/scripted/scripted.h"
 
 namespace {
 
 std::vector<std::string> Calls;
-// Answers of the wrapped turns, taken in order; an exhausted list ends the game.
+// Answers of the recorded turns, taken in order; an exhausted list ends the game.
 std::vector<bool> ComputerAnswers;
 std::vector<bool> PlayerAnswers;
-int MouseInitResult = 0;
+// The mouse as the driver had set it up when it seeded the generator, and
+// whether it was still open when the graphics closed.
+MouseSetup MouseAtSeed{};
+bool MouseOpenAtClose = false;
 
 bool NextAnswer(std::vector<bool>& answers) {
   if (answers.empty()) return false;
@@ -30,68 +36,59 @@ bool NextAnswer(std::vector<bool>& answers) {
   return answer;
 }
 
-}  // namespace
+const DriverSteps RecordingSteps = {
+    [](std::uint32_t) {
+      MouseAtSeed = CurrentMouseSetup();
+      Calls.push_back("SeedRandom");
+    },
+    [] { Calls.push_back("BuildPieceSquareValues"); },
+    // Standard output is flushed by now, so its order against the calls shows.
+    [] { Calls.push_back("StartGraphics"); },
+    [](const char* name) { Calls.push_back("LoadPosition " + std::string(name)); },
+    [] { Calls.push_back("ClearScreen"); },
+    [](const BoardGrid& board) {
+      Calls.push_back(&board == &Board ? "DrawBoard" : "DrawBoard other");
+    },
+    [] { return std::string("status"); },
+    [](const std::string& text) { Calls.push_back("ShowInfoPanel " + text); },
+    [](const std::string& text) { Calls.push_back("ShowStatus " + text); },
+    [](int side) {
+      Calls.push_back("PlayerMove " + std::to_string(side));
+      return NextAnswer(PlayerAnswers);
+    },
+    [](int side) {
+      Calls.push_back("ComputerMove " + std::to_string(side));
+      return NextAnswer(ComputerAnswers);
+    },
+    [] {
+      MouseOpenAtClose = CurrentMouseSetup().Open;
+      Calls.push_back("CloseGraphics");
+    }};
 
-extern "C" {
-bool __wrap__Z10PlayerMovei(int side) {
-  Calls.push_back("PlayerMove " + std::to_string(side));
-  return NextAnswer(PlayerAnswers);
-}
-bool __wrap__Z12ComputerMovei(int side) {
-  Calls.push_back("ComputerMove " + std::to_string(side));
-  return NextAnswer(ComputerAnswers);
-}
-void __wrap__Z10ShowStatusRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
-    const std::string& text) {
-  Calls.push_back("ShowStatus " + text);
-}
-void __wrap__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
-    const std::string& text) {
-  Calls.push_back("ShowInfoPanel " + text);
-}
-std::string __wrap__Z10StatusLineB5cxx11v() { return "status"; }
-void __wrap__Z11ClearScreenv() { Calls.push_back("ClearScreen"); }
-void __wrap__Z9DrawBoardRK5ArrayIS_IhLi1ELi8EELi1ELi8EE(const BoardGrid& board) {
-  Calls.push_back(&board == &Board ? "DrawBoard" : "DrawBoard other");
-}
-int __wrap__Z10mouse_initPKcii(const char* device, int type, int rate) {
-  Calls.push_back("mouse_init " + std::string(device) + " " + std::to_string(type) + " " +
-                  std::to_string(rate));
-  return MouseInitResult;
-}
-void __wrap__Z15mouse_setxrangeii(int a, int b) {
-  Calls.push_back("mouse_setxrange " + std::to_string(a) + " " + std::to_string(b));
-}
-void __wrap__Z15mouse_setyrangeii(int a, int b) {
-  Calls.push_back("mouse_setyrange " + std::to_string(a) + " " + std::to_string(b));
-}
-void __wrap__Z14mouse_setscalei(int s) { Calls.push_back("mouse_setscale " + std::to_string(s)); }
-void __wrap__Z11mouse_closev() { Calls.push_back("mouse_close"); }
-void __wrap__Z10SeedRandomj(unsigned) { Calls.push_back("SeedRandom"); }
-// The generator itself, for the shuffle's own tests.
-void __real__Z10SeedRandomj(unsigned seed);
-void __wrap__Z22BuildPieceSquareValuesv() { Calls.push_back("BuildPieceSquareValues"); }
-void __wrap__Z13StartGraphicsv() {
-  // Standard output is flushed by now, so its order against the calls shows.
-  Calls.push_back("StartGraphics");
-}
-void __wrap__Z12LoadPositionPKc(const char* name) {
-  Calls.push_back("LoadPosition " + std::string(name));
-}
-void __wrap__Z13CloseGraphicsv() { Calls.push_back("CloseGraphics"); }
-}
+}  // namespace
 
 namespace {
 
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    Steps = RecordingSteps;
     Calls.clear();
     ComputerAnswers.clear();
     PlayerAnswers.clear();
-    MouseInitResult = 0;
+    SetScriptPointer(true);
+    // Forget the device of an earlier run of the driver.
+    mouse_init("", 0, 0);
+    mouse_close();
     PointerEmulation = false;
+    // Ranges and scale other than the driver's, so its own settings show.
+    mouse_setxrange(5, 10);
+    mouse_setyrange(5, 10);
+    mouse_setscale(1);
+    MouseAtSeed = {};
+    MouseOpenAtClose = false;
   }
+  void TearDown() override { Steps = GameSteps; }
 };
 
 using ShuffleTest = AppTest;
@@ -118,7 +115,7 @@ TEST_F(ShuffleTest, ReordersWholeEntriesOfBothListsAndNothingElse) {
   const auto before1 = Entries(PieceList1, 16);
   const auto before2 = Entries(PieceList2, 11);
   const BoardGrid board = Board;
-  __real__Z10SeedRandomj(7);
+  SeedRandom(7);
   ShufflePieceLists();
   auto after1 = Entries(PieceList1, 16);
   auto after2 = Entries(PieceList2, 11);
@@ -143,13 +140,13 @@ TEST_F(ShuffleTest, ReordersWholeEntriesOfBothListsAndNothingElse) {
 TEST_F(ShuffleTest, DifferentSeedsGiveDifferentOrdersAndTinyListsStay) {
   FillList(PieceList1, PieceCount1, 16);
   FillList(PieceList2, PieceCount2, 1);
-  __real__Z10SeedRandomj(1);
+  SeedRandom(1);
   ShufflePieceLists();
   const auto first = Entries(PieceList1, 16);
   EXPECT_EQ(Entries(PieceList2, 1), (std::vector<std::tuple<int, int, int>>{{1, 1, 1}}));
   FillList(PieceList1, PieceCount1, 16);
   FillList(PieceList2, PieceCount2, 0);
-  __real__Z10SeedRandomj(2);
+  SeedRandom(2);
   ShufflePieceLists();
   EXPECT_NE(Entries(PieceList1, 16), first);
   EXPECT_EQ(PieceCount2, 0);
@@ -193,27 +190,27 @@ TEST_F(RunProgramTest, StartsInOrderWithTheMouse) {
   EXPECT_EQ(RunProgram(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_FALSE(PointerEmulation);
-  const std::vector<std::string> expected = {"mouse_init /dev/gpmdata 7 1200",
-                                             "mouse_setxrange 0 639",
-                                             "mouse_setyrange 0 479",
-                                             "mouse_setscale 16",
-                                             "mouse_setxrange 0 639",
-                                             "mouse_setyrange 0 479",
-                                             "SeedRandom",
-                                             "BuildPieceSquareValues",
-                                             "StartGraphics",
-                                             "LoadPosition kelvar.in",
-                                             "ClearScreen",
-                                             "DrawBoard",
-                                             "ShowStatus thinking",
-                                             "ComputerMove 1",
-                                             "CloseGraphics",
-                                             "mouse_close"};
+  const std::vector<std::string> expected = {"SeedRandom",          "BuildPieceSquareValues",
+                                             "StartGraphics",       "LoadPosition kelvar.in",
+                                             "ClearScreen",         "DrawBoard",
+                                             "ShowStatus thinking", "ComputerMove 1",
+                                             "CloseGraphics"};
   EXPECT_EQ(Calls, expected);
+  // The mouse was opened on the console's device, with the whole screen as
+  // its ranges and scale 16, before anything else; closed after the graphics.
+  EXPECT_TRUE(MouseAtSeed.Open);
+  EXPECT_EQ(MouseAtSeed.Device, "/dev/gpmdata");
+  EXPECT_EQ(MouseAtSeed.Type, 7);
+  EXPECT_EQ(MouseAtSeed.SampleRate, 1200);
+  EXPECT_EQ(MouseAtSeed.Scale, 16);
+  EXPECT_EQ(std::make_tuple(MouseAtSeed.MinX, MouseAtSeed.MaxX, MouseAtSeed.MinY, MouseAtSeed.MaxY),
+            std::make_tuple(0, 639, 0, 479));
+  EXPECT_TRUE(MouseOpenAtClose);
+  EXPECT_FALSE(CurrentMouseSetup().Open);
 }
 
 TEST_F(RunProgramTest, FallsBackToTheEmulationWithTheLineBeforeGraphics) {
-  MouseInitResult = -1;
+  SetScriptPointer(false);
   ComputerAnswers = {true};
   PlayerAnswers = {false};
   testing::internal::CaptureStdout();
@@ -221,13 +218,21 @@ TEST_F(RunProgramTest, FallsBackToTheEmulationWithTheLineBeforeGraphics) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Could Not find mouse!!! Falling back to emulation\n");
   EXPECT_TRUE(PointerEmulation);
-  ASSERT_GE(Calls.size(), 5u);
-  const std::vector<std::string> start(Calls.begin(), Calls.begin() + 5);
-  EXPECT_EQ(start, (std::vector<std::string>{"mouse_init /dev/gpmdata 7 1200",
-                                             "mouse_setxrange 0 639", "mouse_setyrange 0 479",
-                                             "SeedRandom", "BuildPieceSquareValues"}));
-  const std::vector<std::string> end(Calls.end() - 3, Calls.end());
-  EXPECT_EQ(end, (std::vector<std::string>{"PlayerMove 2", "CloseGraphics", "mouse_close"}));
+  ASSERT_GE(Calls.size(), 2u);
+  const std::vector<std::string> start(Calls.begin(), Calls.begin() + 2);
+  EXPECT_EQ(start, (std::vector<std::string>{"SeedRandom", "BuildPieceSquareValues"}));
+  // The mouse tried the console's device; the ranges are set all the same,
+  // the scale only for a mouse that opened.
+  EXPECT_FALSE(MouseAtSeed.Open);
+  EXPECT_EQ(MouseAtSeed.Device, "/dev/gpmdata");
+  EXPECT_EQ(MouseAtSeed.Type, 7);
+  EXPECT_EQ(MouseAtSeed.SampleRate, 1200);
+  EXPECT_EQ(MouseAtSeed.Scale, 1);
+  EXPECT_EQ(std::make_tuple(MouseAtSeed.MinX, MouseAtSeed.MaxX, MouseAtSeed.MinY, MouseAtSeed.MaxY),
+            std::make_tuple(0, 639, 0, 479));
+  const std::vector<std::string> end(Calls.end() - 2, Calls.end());
+  EXPECT_EQ(end, (std::vector<std::string>{"PlayerMove 2", "CloseGraphics"}));
+  EXPECT_FALSE(CurrentMouseSetup().Open);
 }
 
 }  // namespace

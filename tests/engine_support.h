@@ -1,5 +1,5 @@
 // Shared helpers of the computer-player suites: positions written square by
-// square, a headless screen with keys fed through a pipe on standard input,
+// square, a screen on the scripted platform with keys fed through its script,
 // and a record of the message boxes, progress bars and info texts shown
 // (each still drawn by the real display).
 #pragma once
@@ -13,6 +13,7 @@
 
 #include "display/display.h"
 #include "engine/engine.h"
+#include "platform/scripted/scripted.h"
 #include "rules/rules.h"
 
 namespace support {
@@ -58,26 +59,20 @@ inline bool SamePosition(const Position& a, const Position& b) {
          a.Count2 == b.Count2;
 }
 
-// KeyPipe: the write end of the pipe that stands in for the terminal.
-inline int KeyPipe = -1;
-
-// OpenHeadlessScreen: standard input becomes a pipe (before the platform
-// starts reading it), then the screen opens on the dummy driver.
+// OpenHeadlessScreen: the screen opens on the scripted platform.
 inline void OpenHeadlessScreen() {
   static bool open = false;
   if (open) return;
   open = true;
-  int ends[2];
-  if (pipe(ends) != 0) std::abort();
-  dup2(ends[0], STDIN_FILENO);
-  close(ends[0]);
-  KeyPipe = ends[1];
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
   InitGraph(Driver64K, Mode640x480, "");
 }
 
+// FeedKeys: keys typed, as the window gives them.
 inline void FeedKeys(const char* keys) {
-  if (write(KeyPipe, keys, std::strlen(keys)) < 0) std::abort();
+  std::vector<int> codes;
+  for (const char* key = keys; *key != '\0'; ++key)
+    codes.push_back(static_cast<unsigned char>(*key));
+  ScriptKeys(codes);
 }
 
 struct Message {
@@ -89,7 +84,7 @@ struct ProgressCall {
   double Fraction;
 };
 
-// What the wrapped display calls saw.
+// What the display was asked to show.
 inline std::vector<Message> Messages;
 inline std::vector<ProgressCall> ProgressBars;
 inline std::vector<std::string> InfoTexts;
@@ -121,36 +116,28 @@ inline void ClearRecords() {
 
 }  // namespace support
 
-// The link sends the library's calls of these display operations here; each
-// is recorded and then drawn by the real operation.
-extern "C" {
-void __real__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(
-    const std::string& title, const std::string& text);
-void __real__Z15DrawProgressBarssssd(std::int16_t x1, std::int16_t y1, std::int16_t x2,
-                                     std::int16_t y2, double fraction);
-void __real__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
-    const std::string& text);
+namespace support {
 
-void __wrap__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(
-    const std::string& title, const std::string& text) {
-  support::Messages.push_back({title, text});
-  if (support::EchoMessages) {
+// The display tells the records of each box, bar and text before drawing it.
+inline void RecordMessage(const std::string& title, const std::string& text) {
+  Messages.push_back({title, text});
+  if (EchoMessages) {
     const std::string line = "MessageBox[" + title + "][" + text + "]\n";
     if (write(STDERR_FILENO, line.data(), line.size()) < 0) std::abort();
   }
-  // The real box waits for Enter from the terminal, which here is the pipe.
-  support::FeedKeys("\r");
-  support::FeedKeys(support::ExtraKeys);
-  __real__Z10MessageBoxRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_(title, text);
+  // The box waits for Enter, which the script types.
+  FeedKeys("\r");
+  FeedKeys(ExtraKeys);
 }
-void __wrap__Z15DrawProgressBarssssd(std::int16_t x1, std::int16_t y1, std::int16_t x2,
-                                     std::int16_t y2, double fraction) {
-  support::ProgressBars.push_back({x1, y1, x2, y2, fraction});
-  __real__Z15DrawProgressBarssssd(x1, y1, x2, y2, fraction);
+inline void RecordProgressBar(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2,
+                              double fraction) {
+  ProgressBars.push_back({x1, y1, x2, y2, fraction});
 }
-void __wrap__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(
-    const std::string& text) {
-  support::InfoTexts.push_back(text);
-  __real__Z13ShowInfoPanelRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE(text);
-}
-}
+inline void RecordInfoText(const std::string& text) { InfoTexts.push_back(text); }
+
+inline const bool Recording = [] {
+  PanelWatch = PanelObserver{RecordMessage, RecordProgressBar, RecordInfoText};
+  return true;
+}();
+
+}  // namespace support

@@ -1,7 +1,6 @@
-// The pointer, the move entry and the promotion chooser, on the real display
-// (dummy video driver), the real rules and validation, with the mouse, the
-// keyboard and the clock replaced by scripts. The link wraps those functions
-// (see tests/CMakeLists.txt), so every reference to them lands here.
+// The pointer, the move entry and the promotion chooser, on the real display,
+// the real rules and validation, with the mouse, the keyboard and the clock
+// of the scripted platform.
 #include "input/input.h"
 
 #include <gtest/gtest.h>
@@ -10,45 +9,30 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "display/display.h"
 #include "engine/engine.h"
+#include "platform/host.h"
 #include "platform/platform.h"
+#include "platform/scripted/scripted.h"
 
 namespace {
 
-// ---- The scripted clock ---------------------------------------------------------
+// ---- The keyboard: key codes as the surface gives them --------------------------------
 
-long double FakeClock = 1000.0L;
-
-void AdvanceClock(long double seconds) {
-  FakeClock += seconds;
-  // The time of day starts again from 0 at midnight.
-  while (FakeClock >= 86400.0L) FakeClock -= 86400.0L;
-}
-
-// ---- The scripted keyboard: key codes as the surface gives them --------------------
-
-// A negative entry is a pause: KeyWaiting answers false once and the clock
-// moves on by that many hundredths of a second.
-std::deque<int> Keys;
-int IdleKeyPolls = 0;
-// Runs before each key is taken, with the key still at the front.
-std::function<void()> OnKeyRead;
-
-void TypeKeys(std::initializer_list<int> codes) {
-  for (int code : codes) Keys.push_back(code);
-}
-void Pause(long double seconds) { Keys.push_back(-static_cast<int>(seconds * 100 + 0.5L)); }
+void TypeKeys(std::initializer_list<int> codes) { ScriptKeys(codes); }
 void PressArrow(int scan, int times = 1) {
   for (int i = 0; i < times; ++i) TypeKeys({0, scan});
 }
+// NothingLeft: every scripted key, pause and event has been taken.
+bool NothingLeft() { return ScriptStepsLeft() == 0 && QueuedKeyCount() == 0; }
 
-// ---- The scripted mouse -------------------------------------------------------------------
+// ---- The mouse ------------------------------------------------------------------------------
 
 struct MouseEvent {
   int X;
@@ -59,16 +43,11 @@ struct MouseEvent {
   std::function<void()> Check;  // looks at the screen as it is when the event comes
 };
 
-std::deque<MouseEvent> MouseEvents;
-MouseEvent Current;
-int ExhaustedMouseReads = 0;
-std::vector<std::string> MouseCalls;
-int MouseInitResult = 0;
-
 void Event(int x, int y, int buttons, long double after, std::string keys = "",
            std::function<void()> check = nullptr) {
-  MouseEvents.push_back({x, y, buttons, after, std::move(keys), std::move(check)});
+  ScriptPointer(x, y, buttons, after, keys, std::move(check));
 }
+void Event(const MouseEvent& e) { Event(e.X, e.Y, e.Buttons, e.After, e.KeysTyped, e.Check); }
 
 // The centre of a square.
 int SquareX(int file) { return BoardLeft + SquareSize * (file - 1) + 24; }
@@ -84,68 +63,14 @@ void ClickSquare(int file, int rank, long double after = 0.35L, std::string keys
   std::_Exit(3);
 }
 
-}  // namespace
-
-extern "C" {
-
-long double __wrap__Z12ClockSecondsv() { return FakeClock; }
-
-bool __wrap__Z10KeyWaitingv() {
-  if (!Keys.empty() && Keys.front() < 0) {
-    AdvanceClock(-Keys.front() / 100.0L);
-    Keys.pop_front();
-    return false;
-  }
-  if (Keys.empty() && ++IdleKeyPolls > 1000000) GiveUp("the key script ran out");
-  return !Keys.empty();
+// A wait with the script used up: let a move entry end through Esc; anything
+// else has gone wrong.
+int ExhaustedWaits = 0;
+void ScriptRanOut() {
+  if (++ExhaustedWaits > 100) GiveUp("the mouse script ran out");
+  if (ExhaustedWaits == 1) ADD_FAILURE() << "the mouse script ran out";
+  Event(mouse_getx(), mouse_gety(), 0, 0, "\x1b");
 }
-
-std::uint8_t __wrap__Z11ReadKeyCodev() {
-  if (Keys.empty() || Keys.front() < 0) GiveUp("ReadKeyCode would wait for a key");
-  if (OnKeyRead) OnKeyRead();
-  const int code = Keys.front();
-  Keys.pop_front();
-  return static_cast<std::uint8_t>(code);
-}
-
-int __wrap__Z10mouse_initPKcii(const char* device, int type, int rate) {
-  MouseCalls.push_back("init " + std::string(device) + " " + std::to_string(type) + " " +
-                       std::to_string(rate));
-  return MouseInitResult;
-}
-void __wrap__Z15mouse_setxrangeii(int a, int b) {
-  MouseCalls.push_back("xrange " + std::to_string(a) + " " + std::to_string(b));
-}
-void __wrap__Z15mouse_setyrangeii(int a, int b) {
-  MouseCalls.push_back("yrange " + std::to_string(a) + " " + std::to_string(b));
-}
-void __wrap__Z14mouse_setscalei(int s) { MouseCalls.push_back("scale " + std::to_string(s)); }
-void __wrap__Z17mouse_setpositionii(int x, int y) {
-  MouseCalls.push_back("setposition " + std::to_string(x) + " " + std::to_string(y));
-}
-int __wrap__Z19mouse_waitforupdatev() {
-  if (MouseEvents.empty()) {
-    // Let a move entry end through Esc; anything else has gone wrong.
-    if (++ExhaustedMouseReads > 100) GiveUp("the mouse script ran out");
-    if (ExhaustedMouseReads == 1) {
-      ADD_FAILURE() << "the mouse script ran out";
-      Keys.push_back(27);
-    }
-    return 1;
-  }
-  Current = MouseEvents.front();
-  MouseEvents.pop_front();
-  AdvanceClock(Current.After);
-  for (char c : Current.KeysTyped) Keys.push_back(static_cast<unsigned char>(c));
-  if (Current.Check) Current.Check();
-  return 1;
-}
-int __wrap__Z10mouse_getxv() { return Current.X; }
-int __wrap__Z10mouse_getyv() { return Current.Y; }
-int __wrap__Z15mouse_getbuttonv() { return Current.Buttons; }
-}
-
-namespace {
 
 constexpr int Up = 72, Left = 75, Right = 77, Down = 80, PageDown = 81;
 
@@ -176,7 +101,6 @@ int CountOnBoard() {
 class InputTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
     // The generated pictures and the start position are in the build's data folder.
     ASSERT_EQ(chdir(KELVAR_BINARY_DIR "/data"), 0);
     StartGraphics();
@@ -185,15 +109,15 @@ class InputTest : public ::testing::Test {
   void SetUp() override {
     // A hung entry would otherwise stall the whole run.
     alarm(60);
-    FakeClock = 1000.0L;
-    Keys.clear();
-    IdleKeyPolls = 0;
-    OnKeyRead = nullptr;
-    MouseEvents.clear();
-    Current = {};
-    ExhaustedMouseReads = 0;
-    MouseCalls.clear();
-    MouseInitResult = 0;
+    SetScriptClock(1000.0L);
+    ClearScript();
+    SetScriptEnd(ScriptRanOut);
+    ExhaustedWaits = 0;
+    SetScriptPointer(true);
+    ASSERT_EQ(mouse_init("/dev/gpmdata", 7, 1200), 0);
+    mouse_setxrange(0, 639);
+    mouse_setyrange(0, 479);
+    ScriptedWarps().clear();
     PointerEmulation = false;
     EmulatedPointer = {0, 0, 0};
     EscapePressed = false;
@@ -204,7 +128,7 @@ class InputTest : public ::testing::Test {
 
   void TearDown() override {
     alarm(0);
-    EXPECT_TRUE(MouseEvents.empty()) << "events left in the mouse script";
+    EXPECT_EQ(ScriptStepsLeft(), 0) << "steps left in the script";
   }
 };
 
@@ -250,7 +174,7 @@ TEST_F(PointerEmulationTest, ArrowsStepSixAndStopAtTheEdges) {
   EXPECT_EQ(p.Y, 479);
   PressArrow(Up);
   EXPECT_EQ(ReadPointer().Y, 473);
-  EXPECT_TRUE(Keys.empty());
+  EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(PointerEmulationTest, OneKeyPerReadAndOtherKeysAreDropped) {
@@ -282,7 +206,7 @@ TEST_F(PointerEmulationTest, LoneZeroByteDoesNotWait) {
   const PointerState p = ReadPointer();
   EXPECT_EQ(p.X, 0);
   EXPECT_EQ(p.Buttons, 0);
-  EXPECT_TRUE(Keys.empty());
+  EXPECT_TRUE(NothingLeft());
 }
 
 // ---- The mouse -------------------------------------------------------------------------------
@@ -290,13 +214,34 @@ TEST_F(PointerEmulationTest, LoneZeroByteDoesNotWait) {
 using PointerMouseTest = InputTest;
 
 TEST_F(PointerMouseTest, OpenMouseSetsRangesAndScaleOnlyOnSuccess) {
+  auto forget = [] {
+    mouse_close();
+    mouse_setxrange(5, 10);
+    mouse_setyrange(5, 10);
+    mouse_setscale(1);
+  };
+  forget();
   EXPECT_TRUE(OpenMouse());
-  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"init /dev/gpmdata 7 1200", "xrange 0 639",
-                                                  "yrange 0 479", "scale 16"}));
-  MouseCalls.clear();
-  MouseInitResult = -1;
+  MouseSetup m = CurrentMouseSetup();
+  EXPECT_TRUE(m.Open);
+  EXPECT_EQ(m.Device, "/dev/gpmdata");
+  EXPECT_EQ(m.Type, 7);
+  EXPECT_EQ(m.SampleRate, 1200);
+  EXPECT_EQ(std::make_tuple(m.MinX, m.MaxX, m.MinY, m.MaxY), std::make_tuple(0, 639, 0, 479));
+  EXPECT_EQ(m.Scale, 16);
+
+  forget();
+  mouse_init("", 0, 0);
+  mouse_close();
+  SetScriptPointer(false);
   EXPECT_FALSE(OpenMouse());
-  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"init /dev/gpmdata 7 1200"}));
+  m = CurrentMouseSetup();
+  EXPECT_FALSE(m.Open);
+  EXPECT_EQ(m.Device, "/dev/gpmdata");
+  EXPECT_EQ(m.Type, 7);
+  EXPECT_EQ(m.SampleRate, 1200);
+  EXPECT_EQ(std::make_tuple(m.MinX, m.MaxX, m.MinY, m.MaxY), std::make_tuple(5, 10, 5, 10));
+  EXPECT_EQ(m.Scale, 1);
 }
 
 TEST_F(PointerMouseTest, ReadsEachEventAndPullsBackAtTheLastColumnAndRow) {
@@ -308,7 +253,7 @@ TEST_F(PointerMouseTest, ReadsEachEventAndPullsBackAtTheLastColumnAndRow) {
   EXPECT_EQ(p.X, 100);
   EXPECT_EQ(p.Y, 200);
   EXPECT_EQ(p.Buttons, 1);
-  EXPECT_TRUE(MouseCalls.empty());
+  EXPECT_TRUE(ScriptedWarps().empty());
   p = ReadPointer();
   EXPECT_EQ(p.X, 639);
   EXPECT_EQ(p.Y, 50);
@@ -318,8 +263,7 @@ TEST_F(PointerMouseTest, ReadsEachEventAndPullsBackAtTheLastColumnAndRow) {
   p = ReadPointer();
   EXPECT_EQ(p.X, 639);
   EXPECT_EQ(p.Y, 479);
-  EXPECT_EQ(MouseCalls, (std::vector<std::string>{"setposition 639 50", "setposition 20 479",
-                                                  "setposition 639 479"}));
+  EXPECT_EQ(ScriptedWarps(), (std::vector<std::pair<int, int>>{{639, 50}, {20, 479}, {639, 479}}));
 }
 
 // ---- The person's move ------------------------------------------------------------------------
@@ -363,10 +307,10 @@ TEST_F(PlayerMoveTest, RefusedMoveIsExplainedRedrawnAndPickingStartsOver) {
   // e7-e4 is refused; the message box takes the Enter typed with the click.
   ClickSquare(5, 4, 0.35L, "\r", [] {
     // Still unread: the box comes only after this event.
-    EXPECT_EQ(Keys.size(), 1u);
+    EXPECT_EQ(ScriptKeysUnread(), 1);
   });
   Event(SquareX(3), SquareY(3), 0, 0.1L, "", [] {
-    EXPECT_TRUE(Keys.empty());
+    EXPECT_EQ(ScriptKeysUnread(), 0);
     // The redraw took the frame away and left no trace of the box.
     EXPECT_NE(ReadPixel(BoardLeft + 4 * 48 - 1, BoardTop + 48 - 1), 0xFFFF);
     EXPECT_NE(ReadPixel(320, 224), 0x0001);
@@ -380,16 +324,14 @@ TEST_F(PlayerMoveTest, RefusedMoveIsExplainedRedrawnAndPickingStartsOver) {
 
 TEST_F(PlayerMoveTest, RefusalShowsTheErrorBoxUntilEnter) {
   bool boxShown = false;
-  OnKeyRead = [&] {
-    if (Keys.front() == '\r') boxShown = ReadPixel(320, 224) == 0x0001;
-  };
   Event(10, 10, 0, 0);
   // An empty square is picked and framed like any other.
   ClickSquare(4, 4);
   Event(10, 10, 0, 0.1L, "",
         [] { EXPECT_EQ(ReadPixel(BoardLeft + 3 * 48 - 1, BoardTop + 4 * 48 - 1), 0xFFFF); });
   // Other keys leave the box waiting.
-  ClickSquare(4, 3, 0.35L, "x\r");
+  ClickSquare(4, 3, 0.35L, "x");
+  ScriptKeys({'\r'}, false, [&] { boxShown = ReadPixel(320, 224) == 0x0001; });
   Event(10, 10, 0, 0.1L, "\x1b");
   EXPECT_FALSE(PlayerMove(2));
   EXPECT_TRUE(boxShown);
@@ -456,12 +398,12 @@ TEST_F(PlayerMoveTest, QueenKeyWorksWithTheEmulation) {
 }
 
 TEST_F(PlayerMoveTest, ClickDelayHoldsAcrossMidnight) {
-  FakeClock = 86399.9L;
+  SetScriptClock(86399.9L);
   Event(10, 10, 0, 0);
   ClickSquare(5, 7, 0.35L);
   ClickSquare(5, 5, 0.35L);
   EXPECT_TRUE(PlayerMove(2));
-  EXPECT_LT(FakeClock, 1.0L);
+  EXPECT_LT(ScriptClock(), 1.0L);
   EXPECT_EQ(Board[5][5], Pawn + 64);
 }
 
@@ -470,13 +412,13 @@ TEST_F(PlayerMoveTest, EmulationMovesWithArrowsAndSpace) {
   // e7's centre is near (342, 120) on the emulation's grid, e5's near (342, 216).
   PressArrow(Right, 57);
   PressArrow(Down, 20);
-  Pause(0.4L);
+  ScriptPause(0.4L);
   TypeKeys({' '});
-  Pause(0.1L);
+  ScriptPause(0.1L);
   // A second press within the delay is ignored.
   TypeKeys({' '});
   PressArrow(Down, 16);
-  Pause(0.4L);
+  ScriptPause(0.4L);
   TypeKeys({' '});
   EXPECT_TRUE(PlayerMove(2));
   EXPECT_EQ(Board[5][5], Pawn + 64);
@@ -528,9 +470,9 @@ TEST_F(PromotionTest, OnlyClicksStrictlyInsideTheRowChoose) {
       {{{0, 0, 0, 0, "", nullptr}, {367, 230, 1, 0, "", nullptr}}, Rook},
   };
   for (const Case& c : cases) {
-    for (const MouseEvent& e : c.Events) MouseEvents.push_back(e);
+    for (const MouseEvent& e : c.Events) Event(e);
     EXPECT_EQ(ChoosePromotion(), c.Expected);
-    EXPECT_TRUE(MouseEvents.empty());
+    EXPECT_EQ(ScriptStepsLeft(), 0);
   }
 }
 
@@ -564,7 +506,7 @@ TEST_F(PromotionTest, CheckPromotionOpensTheChooserOnlyForPawnsOnTheLastRank) {
   CheckPromotion({2, 2, 3, 1}, 2);
   CheckPromotion({3, 3, 3, 2}, 2);
   EXPECT_EQ(PromotionKind, Knight);
-  EXPECT_TRUE(MouseEvents.empty());
+  EXPECT_EQ(ScriptStepsLeft(), 0);
 
   Event(0, 0, 0, 0);
   Event(380, 240, 1, 0);

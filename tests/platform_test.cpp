@@ -17,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,30 @@ int WaitRole() {
   return 3;
 }
 
+// LeaveRole: as WaitRole, with leave bytes for the terminal; then, by the
+// argument, a real fault or an abort instead of the wait.
+int LeaveRole(const std::string& then) {
+  OpenDummyGraphics();
+  const char leave[] = "[left]";
+  if (!SetTerminalLeaveBytes(leave, sizeof leave - 1)) return 80;
+  Say("ready\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (then == "segv") {
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+  } else if (then == "abort") {
+    std::abort();
+  } else if (then == "overflow") {
+    // Found by AddressSanitizer, which then ends the program itself.
+    int* block = new int[4];
+    volatile int index = 4;
+    block[index] = 1;
+    delete[] block;
+  }
+  ReadKeyCode();
+  return 3;
+}
+
 void PushCloseEvent() {
   SDL_Event event{};
   event.type = SDL_QUIT;
@@ -143,6 +168,7 @@ int RunRole(const char* role) {
   if (name == "keys") return KeysRole();
   if (name == "runerror") return RunErrorRole();
   if (name == "wait") return WaitRole();
+  if (name.rfind("leave-", 0) == 0) return LeaveRole(name.substr(6));
   if (name == "close-waiting") return CloseWhileWaitingRole();
   if (name == "close-computing") return CloseWhileComputingRole();
   if (name == "nodisplay") return NoDisplayRole();
@@ -363,6 +389,100 @@ TEST(TerminalRestore, AfterSigterm) {
   int status = Finish(child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   EXPECT_TRUE(IsCooked(child.Output));
+}
+
+// The sanitizer this suite is built with, if any.
+#if defined(__has_feature)
+#define KELVAR_HAS_FEATURE(x) __has_feature(x)
+#else
+#define KELVAR_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || KELVAR_HAS_FEATURE(address_sanitizer)
+constexpr bool AddressSanitizer = true;
+#else
+constexpr bool AddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__) || KELVAR_HAS_FEATURE(thread_sanitizer)
+constexpr bool ThreadSanitizer = true;
+#else
+constexpr bool ThreadSanitizer = false;
+#endif
+
+// SanitizerHandles: a sanitizer keeps its own handler for these and ends
+// the program with its report and its own failing status (after restoring
+// the terminal).
+bool SanitizerHandles(int signal) {
+  return (AddressSanitizer || ThreadSanitizer) &&
+         (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE);
+}
+
+bool EndedBySanitizer(int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }
+
+// Every signal whose default action ends the program: the leave bytes are
+// written, the terminal is cooked again, and the program ends by the signal.
+class FatalSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(FatalSignal, RestoresTheTerminalAndEndsByTheSignal) {
+  const int signal = GetParam();
+  Child child = StartOnPty("leave-wait");
+  std::string out = ReadUntil(child, "ready");
+  ASSERT_NE(out.find("ready"), std::string::npos) << out;
+  ASSERT_TRUE(IsRaw(child.Output));
+  kill(child.Pid, signal);
+  out += ReadUntil(child, "[left]", 3000);
+  int status = Finish(child);
+  if (SanitizerHandles(signal))
+    EXPECT_TRUE(EndedBySanitizer(status)) << status;
+  else
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+  EXPECT_NE(out.find("[left]"), std::string::npos) << out;
+  EXPECT_TRUE(IsCooked(child.Output));
+}
+
+std::vector<int> SignalsToTest() {
+  std::vector<int> signals = FatalSignals();
+  // The listed ones and beyond: each must be in the list.
+  for (int signal : {SIGTERM, SIGHUP,    SIGINT,  SIGQUIT, SIGABRT, SIGSEGV,  SIGBUS, SIGFPE,
+                     SIGILL,  SIGPIPE,   SIGALRM, SIGUSR1, SIGUSR2, SIGTRAP,  SIGSYS, SIGXCPU,
+                     SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT})
+    if (std::find(signals.begin(), signals.end(), signal) == signals.end())
+      ADD_FAILURE() << "signal " << signal << " is not restored";
+  // One real-time signal stands for the rest.
+  signals.erase(std::remove_if(signals.begin(), signals.end(),
+                               [](int s) { return s > SIGRTMIN && s < SIGRTMAX; }),
+                signals.end());
+  return signals;
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySignal, FatalSignal, ::testing::ValuesIn(SignalsToTest()),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(sigabbrev_np(info.param) != nullptr
+                                                  ? sigabbrev_np(info.param)
+                                                  : "RT" + std::to_string(info.param));
+                         });
+
+// Faults of the program itself, and a sanitizer's report, restore it too.
+TEST(TerminalRestore, AfterAFaultAnAbortOrASanitizerReport) {
+  struct Case {
+    const char* Role;
+    int Signal;  // 0: the sanitizer's own failing status
+  };
+  std::vector<Case> cases = {{"leave-segv", SIGSEGV}, {"leave-abort", SIGABRT}};
+  if (SanitizerHandles(SIGSEGV)) cases[0].Signal = 0;
+  if (AddressSanitizer) cases.push_back({"leave-overflow", 0});
+  for (const Case& c : cases) {
+    Child child = StartOnPty(c.Role);
+    std::string out = ReadUntil(child, "ready");
+    ASSERT_NE(out.find("ready"), std::string::npos) << c.Role << ": " << out;
+    out += ReadUntil(child, "[left]", 5000);
+    int status = Finish(child);
+    if (c.Signal != 0)
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Role << ": " << status;
+    else
+      EXPECT_TRUE(EndedBySanitizer(status)) << c.Role << ": " << status;
+    EXPECT_NE(out.find("[left]"), std::string::npos) << c.Role << ": " << out;
+    EXPECT_TRUE(IsCooked(child.Output)) << c.Role;
+  }
 }
 
 TEST(WindowClose, QuitsInOrderWhileWaitingOrComputing) {
