@@ -367,29 +367,39 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   FreePicture(painted);
 }
 
-TEST(TerminalPictureTest, KittyEditsItsOneImageWhereThePictureChanged) {
+TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSeen) {
   const PictureLayout l = LayoutPicture(TerminalMode::Kitty, {120, 42, 6, 13});
   Picture* painted = NewPicture();
   ResetPicture(painted, l);
   std::vector<std::uint16_t> screen = Board();
   std::string whole;
   PaintPicture(painted, screen.data(), 0, 479, whole);
-  EXPECT_NE(whole.find("\x1b_Gi=7201,q=2,a=T"), std::string::npos);
+  EXPECT_NE(whole.find("\x1b_Gi=1,q=2,a=T"), std::string::npos) << whole.substr(0, 120);
+
+  // A square changes: image 2 over exactly its cells.
   Fill(screen, 175, 95, 210, 130, 0xC618);
   std::string change;
   PaintPicture(painted, screen.data(), 95, 130, change);
-  int x = -1, y = -1, w = 0, h = 0;
-  const std::size_t at = change.find("a=f,r=1,q=2,f=24,i=7201,");
-  ASSERT_NE(at, std::string::npos) << change.substr(0, 80);
-  std::sscanf(change.c_str() + at, "a=f,r=1,q=2,f=24,i=7201,x=%d,y=%d,s=%d,v=%d", &x, &y, &w, &h);
-  EXPECT_LE(x, 175);
-  EXPECT_GE(x + w, 211);
-  EXPECT_LE(y, 95);
-  EXPECT_GE(y + h, 131);
-  EXPECT_LE(h, 4 * 13);  // cell rows 7 to 10
-  // Base64 of w x h RGB pixels, in chunks.
-  EXPECT_GE(change.size(), static_cast<std::size_t>(w * h * 4));
-  EXPECT_LT(change.size(), static_cast<std::size_t>(w * h * 4) + 400);
+  int row = 0, column = 0, w = 0, h = 0, columns = 0, rows = 0;
+  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Gi=2,q=2,a=T,f=32,s=%d,v=%d,c=%d,r=%d",
+                        &row, &column, &w, &h, &columns, &rows),
+            6)
+      << change.substr(0, 80);
+  EXPECT_EQ(row - 1, l.Top + 95 / 13);
+  EXPECT_EQ(column - 1, l.Left + 175 / 6);
+  EXPECT_EQ(columns, 210 / 6 - 175 / 6 + 1);
+  EXPECT_EQ(rows, 130 / 13 - 95 / 13 + 1);
+  EXPECT_EQ(w, columns * 6);
+  EXPECT_EQ(h, rows * 13);
+  EXPECT_EQ(change.find("a=d"), std::string::npos) << "image 1 is still seen around it";
+
+  // A larger change over the same cells hides image 2 entirely: it goes.
+  Fill(screen, 150, 80, 250, 150, 0xF800);
+  std::string cover;
+  PaintPicture(painted, screen.data(), 80, 150, cover);
+  EXPECT_NE(cover.find("\x1b_Gi=3,q=2,a=T"), std::string::npos);
+  EXPECT_NE(cover.find("\x1b_Ga=d,d=I,q=2,i=2\x1b\\"), std::string::npos);
+  EXPECT_EQ(cover.find("i=1\x1b"), std::string::npos);
   FreePicture(painted);
 }
 

@@ -12,15 +12,15 @@
 // its own and lands exactly on the cells it replaces. Sixels send each band
 // of changed cell rows, from its first to its last changed column, as an
 // image placed at its first cell; a band's height is rounded up to whole
-// sixel rows of six pixels. Kitty graphics send the whole picture once, as
-// an image with a number of its own, and then replace the changed bands'
-// pixels inside that image (as an edit of its first animation frame), so the
-// terminal keeps one image however long the game.
+// sixel rows of six pixels. Kitty graphics send the same bands as images of
+// their own placed over the cells they replace; an image no longer seen in
+// any cell is deleted, so the terminal's memory holds at most one a cell.
 
 #include <chafa.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "platform/terminal/terminal_parts.h"
 
@@ -128,6 +128,11 @@ struct Picture {
   std::vector<std::uint8_t> Scaled, Sent;
   std::vector<std::vector<Weight>> AcrossWeights, DownWeights;
   std::vector<std::uint32_t> Row;  // one scaled-across source row, 3 sums a pixel
+  // Kitty mode: per cell the number of the image on top there (0 none), the
+  // cells each image still shows, the next image's number.
+  std::vector<std::uint32_t> KittyTop;
+  std::map<std::uint32_t, int> KittyCells;
+  std::uint32_t KittyNext = 1;
 };
 
 Picture* NewPicture() {
@@ -277,52 +282,31 @@ void PrintImage(Picture& picture, ChafaPixelMode mode, int x, int y, int w, int 
   chafa_canvas_unref(canvas);
 }
 
-// KittyImage: the number of the picture's kitty image.
-constexpr char KittyImage[] = "7201";
-
-// EditKittyImage: replaces the part x, y, w x h of the picture's kitty image
-// with the scaled picture's pixels (RGB, base64 in chunks of 4096 bytes).
-void EditKittyImage(Picture& picture, int x, int y, int w, int h, std::string& out) {
-  static const char Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string raw;
-  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
-  for (int row = y; row < y + h; ++row) {
-    const std::size_t at = row * stride + static_cast<std::size_t>(x) * Channels;
-    for (int x = 0; x < w; ++x)
-      raw.append(reinterpret_cast<const char*>(&picture.Scaled[at + x * Channels]), 3);
-    std::memcpy(&picture.Sent[at], &picture.Scaled[at], static_cast<std::size_t>(w) * Channels);
-  }
-  std::string coded;
-  for (std::size_t i = 0; i < raw.size(); i += 3) {
-    const auto byte = [&](std::size_t k) {
-      return k < raw.size() ? static_cast<unsigned char>(raw[k]) : 0u;
-    };
-    const unsigned value = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    coded += Digits[value >> 18];
-    coded += Digits[(value >> 12) & 63];
-    coded += i + 1 < raw.size() ? Digits[(value >> 6) & 63] : '=';
-    coded += i + 2 < raw.size() ? Digits[value & 63] : '=';
-  }
-  for (std::size_t at = 0; at < coded.size(); at += 4096) {
-    const bool more = at + 4096 < coded.size();
-    out += "\x1b_G";
-    if (at == 0) {
-      out += "a=f,r=1,q=2,f=24,i=";
-      out += KittyImage;
-      out += ",x=";
-      AppendNumber(out, x);
-      out += ",y=";
-      AppendNumber(out, y);
-      out += ",s=";
-      AppendNumber(out, w);
-      out += ",v=";
-      AppendNumber(out, h);
-      out += ',';
+// PlaceKittyImage: the scaled picture's cells columns x rows from cell
+// (row, column) as a kitty image of its own, on top of those before it (a
+// higher number lies above); images no longer seen anywhere are deleted, so
+// the terminal keeps at most one a cell. q=2: the terminal answers nothing.
+void PlaceKittyImage(Picture& picture, int row, int column, int columns, int rows,
+                     std::string& out) {
+  const PictureLayout& l = picture.Layout;
+  const std::uint32_t number = picture.KittyNext++;
+  MoveTo(out, l.Top + row, l.Left + column);
+  std::string image;
+  PrintImage(picture, CHAFA_PIXEL_MODE_KITTY, column * l.CellWidth, row * l.CellHeight,
+             columns * l.CellWidth, rows * l.CellHeight, columns, rows, l.CellWidth, l.CellHeight,
+             image);
+  if (image.rfind("\x1b_G", 0) == 0) image.insert(3, "i=" + std::to_string(number) + ",q=2,");
+  out += image;
+  picture.KittyCells[number] = columns * rows;
+  for (int r = row; r < row + rows; ++r)
+    for (int c = column; c < column + columns; ++c) {
+      std::uint32_t& top = picture.KittyTop[static_cast<std::size_t>(r * l.Columns + c)];
+      if (top != 0 && --picture.KittyCells[top] == 0) {
+        picture.KittyCells.erase(top);
+        out += "\x1b_Ga=d,d=I,q=2,i=" + std::to_string(top) + "\x1b\\";
+      }
+      top = number;
     }
-    out += more ? "m=1;" : "m=0;";
-    out.append(coded, at, 4096);
-    out += "\x1b\\";
-  }
 }
 
 void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) {
@@ -334,22 +318,14 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
       static_cast<int>((static_cast<long>(lastRow + 1) * l.Height + ScreenH - 1) / ScreenH) - 1);
   ScaleRows(picture, first, last);
   const int firstCellRow = first / l.CellHeight, lastCellRow = last / l.CellHeight;
-  if (l.Mode == TerminalMode::Kitty) {
-    if (picture.Whole) {
-      // The picture as one image with a number of its own, so its parts can
-      // be replaced later; q=2: the terminal answers nothing.
-      out += "\x1b_Ga=d,d=I,q=2,i=";
-      out += KittyImage;
-      out += "\x1b\\";
-      MoveTo(out, l.Top, l.Left);
-      std::string image;
-      PrintImage(picture, CHAFA_PIXEL_MODE_KITTY, 0, 0, l.Columns * l.CellWidth,
-                 l.Rows * l.CellHeight, l.Columns, l.Rows, l.CellWidth, l.CellHeight, image);
-      if (image.rfind("\x1b_G", 0) == 0) image.insert(3, std::string("i=") + KittyImage + ",q=2,");
-      out += image;
-      picture.Sent = picture.Scaled;
-      return;
-    }
+  if (l.Mode == TerminalMode::Kitty && picture.Whole) {
+    // Every image this picture placed goes, the terminal's memory with them.
+    out += "\x1b_Ga=d,d=A,q=2\x1b\\";
+    picture.KittyCells.clear();
+    std::fill(picture.KittyTop.begin(), picture.KittyTop.end(), 0);
+    PlaceKittyImage(picture, 0, 0, l.Columns, l.Rows, out);
+    picture.Sent = picture.Scaled;
+    return;
   }
   // Bands of changed cell rows.
   for (int r = firstCellRow; r <= lastCellRow;) {
@@ -375,7 +351,12 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
     const int pictureBottom = std::min(bottom * l.CellHeight, l.Height);
     const int h = (pictureBottom - y + 5) / 6 * 6;
     if (l.Mode == TerminalMode::Kitty) {
-      EditKittyImage(picture, x, y, w, std::min(bottom * l.CellHeight, l.Height) - y, out);
+      PlaceKittyImage(picture, r, left, right - left + 1, bottom - r, out);
+      const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+      for (int row = y; row < bottom * l.CellHeight; ++row)
+        std::memcpy(&picture.Sent[row * stride + x * Channels],
+                    &picture.Scaled[row * stride + x * Channels],
+                    static_cast<std::size_t>(right - left + 1) * l.CellWidth * Channels);
       r = bottom;
       continue;
     }
@@ -422,6 +403,7 @@ void ResetPicture(Picture* picture, const PictureLayout& layout) {
   // Black and opaque outside the picture.
   for (std::size_t at = 3; at < p.Scaled.size(); at += Channels) p.Scaled[at] = 255;
   p.Sent = p.Scaled;
+  p.KittyTop.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, 0);
   if (layout.Width < ScreenW) {
     p.AcrossWeights = AreaWeights(ScreenW, layout.Width);
     p.DownWeights = AreaWeights(ScreenH, layout.Height);
