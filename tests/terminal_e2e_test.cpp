@@ -4,7 +4,8 @@
 //     a move made with clicks, a refused move's box closed with Enter, Esc,
 //     and the terminal put back;
 //   - tmux, which shows no sixels: the board as coloured symbols in its
-//     cells, a move made with mouse reports typed into the pane;
+//     cells, a move made with mouse reports typed into the pane; a run-time
+//     error and a hang-up leave the terminal as it was;
 //   - the choice of display: no display and no terminal, and a terminal
 //     demanded on a pipe, both end with the graphics error.
 // The game is kelvar-probe (the real program with a report of each turn on
@@ -506,11 +507,24 @@ class TmuxTest : public TerminalGameTest {
     TerminalGameTest::SetUp();
     if (FindProgram("tmux").empty()) GTEST_SKIP() << "tmux is not installed";
     Socket = "kelvar-test-" + std::to_string(getpid());
+  }
+  // StartGame: the game in a new tmux session named game.
+  void StartGame() {
+    for (const char* file : {"reports", "stderr", "status", "stty"}) fs::remove(Folder / file);
+    Tmux({"kill-session", "-t", "game"});
     // Not captured: the server it starts would hold the output open.
     ASSERT_EQ(Wait(::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d", "-x",
                             "120", "-y", "42", "-s", "game", GameCommand(true)},
                            TmuxEnvironment)),
               0);
+  }
+  // ExpectScreenPutBack: tmux sees the normal screen, no mouse reporting and
+  // the cursor shown again.
+  void ExpectScreenPutBack() {
+    const auto modes =
+        Tmux({"display", "-p", "-t", "game", "#{alternate_on} #{mouse_any_flag} #{cursor_flag}"});
+    ASSERT_TRUE(modes);
+    EXPECT_EQ(*modes, "0 0 1\n");
   }
   void TearDown() override {
     if (!Socket.empty()) Tmux({"kill-server"});
@@ -642,6 +656,7 @@ class TmuxTest : public TerminalGameTest {
 };
 
 TEST_F(TmuxTest, BoardInColouredSymbolsAndAMoveWithMouseReports) {
+  StartGame();
   ASSERT_TRUE(WaitUntil(30, [&] {
     return ReadText(Folder / "stderr").find("symbols") != std::string::npos;
   })) << ReadText(Folder / "stderr");
@@ -682,6 +697,36 @@ TEST_F(TmuxTest, BoardInColouredSymbolsAndAMoveWithMouseReports) {
   const auto status = ExitStatus(30);
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 0);
+  ExpectTerminalRestored();
+}
+
+TEST_F(TmuxTest, RunTimeErrorAndHangUpPutTheTerminalBackFirst) {
+  // A missing piece picture: run-time error 2, reported on the normal screen.
+  fs::remove(Folder / "fig4.x");
+  StartGame();
+  auto status = ExitStatus(60);
+  ASSERT_TRUE(status) << ReadText(Folder / "stderr");
+  EXPECT_EQ(*status, 2);
+  ExpectScreenPutBack();
+  ExpectTerminalRestored();
+  const auto pane = Tmux({"capture-pane", "-p", "-t", "game"});
+  ASSERT_TRUE(pane);
+  EXPECT_NE(pane->find("Runtime error 2 at"), std::string::npos) << *pane;
+
+  // The connection drops: the hang-up ends the game, the terminal put back.
+  fs::copy_file(fs::path(DataDir) / "fig4.x", Folder / "fig4.x");
+  StartGame();
+  ASSERT_TRUE(Report("person-turn 2 ", 1, TurnTimeout)) << ReadText(Folder / "stderr");
+  const auto shell = Tmux({"display", "-p", "-t", "game", "#{pane_pid}"});
+  ASSERT_TRUE(shell);
+  const std::string pid = shell->substr(0, shell->find('\n'));
+  const std::string children = ReadText("/proc/" + pid + "/task/" + pid + "/children");
+  ASSERT_FALSE(children.empty());
+  ASSERT_EQ(kill(std::atoi(children.c_str()), SIGHUP), 0);
+  status = ExitStatus(30);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 128 + SIGHUP);
+  ExpectScreenPutBack();
   ExpectTerminalRestored();
 }
 
