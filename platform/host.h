@@ -148,7 +148,8 @@ void StartTerminalInput();
 bool MakeTerminalRaw();
 // SetTerminalLeaveBytes: bytes written to standard output, before the settings
 // are restored, whenever the terminal is put back (exit, run-time error, a
-// fatal signal): the alternate screen left, mouse reporting turned off. At
+// fatal signal): the alternate screen left, mouse reporting turned off.
+// Written once, then forgotten (a host entering again sets them again). At
 // most TerminalLeaveLimit bytes; false (and nothing kept) when longer.
 constexpr int TerminalLeaveLimit = 256;
 bool SetTerminalLeaveBytes(const char* bytes, int count);

@@ -447,16 +447,6 @@ bool SameArea(const Picture& a, const Picture& b, int x1, int y1, int x2, int y2
   return true;
 }
 
-// WithoutLeakCheck: the sanitizer's options for a game in a real window. SDL
-// unloads the X11 and D-Bus libraries it loaded, and their allocations then
-// show as leaks of unknown modules; the game's own code is leak-checked in
-// the headless runs.
-std::string WithoutLeakCheck() {
-  const char* options = std::getenv("ASAN_OPTIONS");
-  return (options != nullptr && *options != '\0' ? std::string(options) + ":" : std::string()) +
-         "detect_leaks=0";
-}
-
 class XvfbSession {
  public:
   ~XvfbSession() {
@@ -500,10 +490,8 @@ class XvfbSession {
   }
 
   EnvironmentChanges Env() const {
-    return {{"DISPLAY", Display},
-            {"SDL_VIDEODRIVER", std::nullopt},
-            {"WAYLAND_DISPLAY", std::nullopt},
-            {"ASAN_OPTIONS", WithoutLeakCheck()}};
+    return {
+        {"DISPLAY", Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
   }
 
   std::string Display;
