@@ -228,6 +228,19 @@ bool TryHost(DisplayState& d, const Host& host) {
   return available;
 }
 
+// Wanted: KELVAR_DISPLAY, when set, picks the kind of host ("window" or
+// "terminal"); any other value leaves the choice to the order of the hosts.
+bool Wanted(const Host& host) {
+  const char* wanted = std::getenv("KELVAR_DISPLAY");
+  if (wanted == nullptr) return true;
+  const std::string kind = wanted, name = host.Name;
+  // Hosts that are not a way of playing (the tests' script) always run.
+  if (name != "sdl" && name != "web" && name != "terminal") return true;
+  if (kind == "window") return name == "sdl" || name == "web";
+  if (kind == "terminal") return name == "terminal";
+  return true;
+}
+
 // PlatformExit: at exit, the terminal is restored and the host stopped.
 void PlatformExit() {
   RestoreTerminal();
@@ -258,10 +271,22 @@ void PlatformStart() {
     InstallSignalHandlers();
     DisplayState& d = Display();
     bool available = false;
-    for (int i = 0; i < HostChoiceCount && !available; ++i) available = TryHost(d, *HostChoices[i]);
+    std::string reasons;
+    for (int i = 0; i < HostChoiceCount && !available; ++i) {
+      if (!Wanted(*HostChoices[i])) continue;
+      available = TryHost(d, *HostChoices[i]);
+      // Each host tried says why it could not show the screen.
+      std::lock_guard<std::mutex> guard(d.Lock);
+      if (!available) reasons += (reasons.empty() ? "" : "; ") + d.Reason;
+    }
     {
       std::lock_guard<std::mutex> guard(d.Lock);
       d.Stopped = !available;
+      if (!available)
+        d.Reason = reasons.empty()
+                       ? "KELVAR_DISPLAY=" + std::string(std::getenv("KELVAR_DISPLAY")) +
+                             " names no display this program has"
+                       : reasons;
     }
     std::atexit(PlatformExit);
   });

@@ -1,0 +1,430 @@
+// The picture in the terminal, drawn with chafa.
+//
+// Symbols: chafa turns the screen into a grid of block symbols with a 24-bit
+// foreground and background each; the grid is compared with the one the
+// terminal shows, and only changed cells are sent (a cursor move where the
+// next changed cell does not follow the last one, colours only when they
+// change).
+//
+// Sixels and kitty graphics: the screen is scaled here to the picture's size
+// in the terminal's pixels (a whole scale repeats pixels, below 1x each pixel
+// is the average of the area it covers), so a part of it can be encoded on
+// its own and lands exactly on the cells it replaces. Sixels send each band
+// of changed cell rows, from its first to its last changed column, as an
+// image placed at its first cell; a band's height is rounded up to whole
+// sixel rows of six pixels. Kitty graphics send the same bands as images of
+// their own placed over the cells they replace; an image no longer seen in
+// any cell is deleted, so the terminal's memory holds at most one a cell.
+
+#include <chafa.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "platform/terminal/terminal_parts.h"
+
+namespace {
+
+constexpr int ScreenW = 640;
+constexpr int ScreenH = 480;
+
+// Cell: one symbol and its colours, as packed 0xRRGGBB.
+struct Cell {
+  std::uint32_t Symbol;
+  std::int32_t Foreground;
+  std::int32_t Background;
+  bool operator==(const Cell&) const = default;
+};
+
+// Channels: bytes of a scaled pixel (red, green, blue, an opaque alpha),
+// so that every row of it starts on a word.
+constexpr int Channels = 4;
+
+// Weight: a source pixel's share of a scaled pixel.
+struct Weight {
+  int Source;
+  int Amount;
+};
+
+void Rgb565ToRgb8(std::uint16_t value, std::uint8_t* out) {
+  const unsigned r = value >> 11, g = (value >> 5) & 63, b = value & 31;
+  out[0] = static_cast<std::uint8_t>(r << 3 | r >> 2);
+  out[1] = static_cast<std::uint8_t>(g << 2 | g >> 4);
+  out[2] = static_cast<std::uint8_t>(b << 3 | b >> 2);
+}
+
+// AreaWeights: for each of the size scaled pixels, the source pixels (of
+// from) it covers and by how much; the amounts of one scaled pixel add up
+// to from.
+std::vector<std::vector<Weight>> AreaWeights(int from, int size) {
+  std::vector<std::vector<Weight>> table(static_cast<std::size_t>(size));
+  for (int out = 0; out < size; ++out) {
+    // In units of 1 / size of a source pixel: out covers [out*from, (out+1)*from).
+    const long start = static_cast<long>(out) * from, end = start + from;
+    for (long source = start / size; source * size < end && source < from; ++source) {
+      const long a = std::max(start, source * size), b = std::min(end, (source + 1) * size);
+      if (b > a)
+        table[static_cast<std::size_t>(out)].push_back(
+            {static_cast<int>(source), static_cast<int>(b - a)});
+    }
+  }
+  return table;
+}
+
+void AppendNumber(std::string& out, long value) { out += std::to_string(value); }
+
+void MoveTo(std::string& out, int row, int column) {
+  out += "\x1b[";
+  AppendNumber(out, row + 1);
+  out += ';';
+  AppendNumber(out, column + 1);
+  out += 'H';
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xc0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xe0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  }
+}
+
+void AppendColour(std::string& out, int selector, std::int32_t rgb) {
+  out += ';';
+  AppendNumber(out, selector);
+  out += ";2;";
+  AppendNumber(out, (rgb >> 16) & 255);
+  out += ';';
+  AppendNumber(out, (rgb >> 8) & 255);
+  out += ';';
+  AppendNumber(out, rgb & 255);
+}
+
+}  // namespace
+
+struct Picture {
+  PictureLayout Layout;
+  bool Whole = true;
+  ChafaTermInfo* Info = nullptr;
+  ChafaSymbolMap* Symbols = nullptr;
+  ChafaCanvas* Canvas = nullptr;  // symbols mode: the whole grid
+  // Source: the screen as RGB 8-8-8.
+  std::vector<std::uint8_t> Source = std::vector<std::uint8_t>(ScreenW * ScreenH * 3);
+  std::vector<Cell> Shown;  // symbols mode: the grid the terminal shows
+  // Pixel modes: Scaled is the picture at its size in the terminal, padded
+  // to whole cells and six rows more (black); Sent is what the terminal shows.
+  int FrameWidth = 0, FrameHeight = 0;
+  std::vector<std::uint8_t> Scaled, Sent;
+  std::vector<std::vector<Weight>> AcrossWeights, DownWeights;
+  std::vector<std::uint32_t> Row;  // one scaled-across source row, 3 sums a pixel
+  // Kitty mode: per cell the number of the image on top there (0 none), the
+  // cells each image still shows, the next image's number.
+  std::vector<std::uint32_t> KittyTop;
+  std::map<std::uint32_t, int> KittyCells;
+  std::uint32_t KittyNext = 1;
+};
+
+Picture* NewPicture() {
+  auto* picture = new Picture;
+  picture->Info = chafa_term_db_get_fallback_info(chafa_term_db_get_default());
+  picture->Symbols = chafa_symbol_map_new();
+  // Blocks, halves and quadrants are in every terminal font; no wide or
+  // ambiguous-width symbols, which would shift the cells after them.
+  chafa_symbol_map_add_by_tags(
+      picture->Symbols,
+      static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_BLOCK | CHAFA_SYMBOL_TAG_SPACE |
+                                   CHAFA_SYMBOL_TAG_SOLID));
+  chafa_symbol_map_remove_by_tags(
+      picture->Symbols,
+      static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_WIDE | CHAFA_SYMBOL_TAG_AMBIGUOUS |
+                                   CHAFA_SYMBOL_TAG_UGLY));
+  return picture;
+}
+
+void FreePicture(Picture* picture) {
+  if (picture == nullptr) return;
+  if (picture->Canvas != nullptr) chafa_canvas_unref(picture->Canvas);
+  chafa_symbol_map_unref(picture->Symbols);
+  chafa_term_info_unref(picture->Info);
+  delete picture;
+}
+
+namespace {
+
+ChafaCanvas* NewCanvas(const Picture& picture, ChafaPixelMode mode, int columns, int rows,
+                       int cellWidth, int cellHeight) {
+  ChafaCanvasConfig* config = chafa_canvas_config_new();
+  chafa_canvas_config_set_pixel_mode(config, mode);
+  chafa_canvas_config_set_canvas_mode(config, CHAFA_CANVAS_MODE_TRUECOLOR);
+  chafa_canvas_config_set_geometry(config, columns, rows);
+  chafa_canvas_config_set_cell_geometry(config, cellWidth, cellHeight);
+  chafa_canvas_config_set_dither_mode(config, CHAFA_DITHER_MODE_NONE);
+  chafa_canvas_config_set_symbol_map(config, picture.Symbols);
+  // The board is flat colours: a light search for each cell's symbol is enough.
+  chafa_canvas_config_set_work_factor(config, 0.1f);
+  ChafaCanvas* canvas = chafa_canvas_new(config);
+  chafa_canvas_config_unref(config);
+  return canvas;
+}
+
+void UpdateSource(Picture& picture, const std::uint16_t* screen, int firstRow, int lastRow) {
+  for (int y = firstRow; y <= lastRow; ++y)
+    for (int x = 0; x < ScreenW; ++x)
+      Rgb565ToRgb8(screen[y * ScreenW + x], &picture.Source[(y * ScreenW + x) * 3]);
+}
+
+void PaintSymbols(Picture& picture, std::string& out) {
+  const PictureLayout& l = picture.Layout;
+  chafa_canvas_draw_all_pixels(picture.Canvas, CHAFA_PIXEL_RGB8, picture.Source.data(), ScreenW,
+                               ScreenH, ScreenW * 3);
+  int atRow = -1, atColumn = -1;
+  std::int32_t foreground = -1, background = -1;
+  for (int r = 0; r < l.Rows; ++r)
+    for (int c = 0; c < l.Columns; ++c) {
+      Cell cell{};
+      cell.Symbol = chafa_canvas_get_char_at(picture.Canvas, c, r);
+      chafa_canvas_get_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
+      Cell& shown = picture.Shown[static_cast<std::size_t>(r * l.Columns + c)];
+      if (!picture.Whole && cell == shown) continue;
+      shown = cell;
+      if (r != atRow || c != atColumn) MoveTo(out, l.Top + r, l.Left + c);
+      // A space shows only its background, a full block only its foreground.
+      const bool needForeground = cell.Symbol != ' ' && cell.Foreground != foreground;
+      const bool needBackground = cell.Symbol != 0x2588 && cell.Background != background;
+      if (needForeground || needBackground) {
+        out += "\x1b[";
+        std::size_t start = out.size();
+        if (needForeground) AppendColour(out, 38, cell.Foreground);
+        if (needBackground) AppendColour(out, 48, cell.Background);
+        out.erase(start, 1);  // the first ';'
+        out += 'm';
+        if (needForeground) foreground = cell.Foreground;
+        if (needBackground) background = cell.Background;
+      }
+      AppendUtf8(out, cell.Symbol);
+      atRow = r;
+      atColumn = c + 1;
+    }
+}
+
+// ScaleRows: the scaled picture's rows first..last from the source.
+void ScaleRows(Picture& picture, int first, int last) {
+  const PictureLayout& l = picture.Layout;
+  const int fw = picture.FrameWidth;
+  std::uint8_t* scaled = picture.Scaled.data();
+  if (l.Width >= ScreenW) {
+    const int scale = l.Width / ScreenW;
+    for (int y = first; y <= last; ++y) {
+      const std::uint8_t* from = &picture.Source[(y / scale) * ScreenW * 3];
+      std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * Channels;
+      for (int x = 0; x < l.Width; ++x) std::memcpy(to + x * Channels, from + (x / scale) * 3, 3);
+    }
+    return;
+  }
+  // Below 1x: across, then down, each pixel the average of its area.
+  std::vector<std::uint32_t>& row = picture.Row;
+  for (int y = first; y <= last; ++y) {
+    std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * Channels;
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(l.Width) * 3, 0);
+    for (const Weight& down : picture.DownWeights[static_cast<std::size_t>(y)]) {
+      const std::uint8_t* from = &picture.Source[down.Source * ScreenW * 3];
+      row.assign(static_cast<std::size_t>(l.Width) * 3, 0);
+      for (int x = 0; x < l.Width; ++x)
+        for (const Weight& across : picture.AcrossWeights[static_cast<std::size_t>(x)])
+          for (int k = 0; k < 3; ++k)
+            row[x * 3 + k] +=
+                static_cast<std::uint32_t>(from[across.Source * 3 + k]) * across.Amount;
+      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += row[i] * down.Amount;
+    }
+    const std::uint32_t total = static_cast<std::uint32_t>(ScreenW) * ScreenH;
+    for (int x = 0; x < l.Width; ++x)
+      for (int k = 0; k < 3; ++k)
+        to[x * Channels + k] = static_cast<std::uint8_t>((sums[x * 3 + k] + total / 2) / total);
+  }
+}
+
+// CellChanged: the scaled picture differs from what was sent in this cell.
+bool CellChanged(const Picture& picture, int r, int c) {
+  const PictureLayout& l = picture.Layout;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  const std::size_t offset = static_cast<std::size_t>(r) * l.CellHeight * stride +
+                             static_cast<std::size_t>(c) * l.CellWidth * Channels;
+  for (int y = 0; y < l.CellHeight; ++y)
+    if (std::memcmp(&picture.Scaled[offset + y * stride], &picture.Sent[offset + y * stride],
+                    static_cast<std::size_t>(l.CellWidth) * Channels) != 0)
+      return true;
+  return false;
+}
+
+// PrintImage: chafa's encoding of the scaled picture's part x, y, w x h,
+// drawn over cells of the given size.
+void PrintImage(Picture& picture, ChafaPixelMode mode, int x, int y, int w, int h, int columns,
+                int rows, int cellWidth, int cellHeight, std::string& out) {
+  ChafaCanvas* canvas = NewCanvas(picture, mode, columns, rows, cellWidth, cellHeight);
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  chafa_canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGBA8_UNASSOCIATED,
+                               &picture.Scaled[static_cast<std::size_t>(y) * stride + x * Channels],
+                               w, h, static_cast<int>(stride));
+  GString* text = chafa_canvas_print(canvas, picture.Info);
+  out.append(text->str, text->len);
+  g_string_free(text, TRUE);
+  chafa_canvas_unref(canvas);
+}
+
+// PlaceKittyImage: the scaled picture's cells columns x rows from cell
+// (row, column) as a kitty image of its own, on top of those before it (a
+// higher number lies above); images no longer seen anywhere are deleted, so
+// the terminal keeps at most one a cell. q=2: the terminal answers nothing.
+void PlaceKittyImage(Picture& picture, int row, int column, int columns, int rows,
+                     std::string& out) {
+  const PictureLayout& l = picture.Layout;
+  const std::uint32_t number = picture.KittyNext++;
+  MoveTo(out, l.Top + row, l.Left + column);
+  std::string image;
+  PrintImage(picture, CHAFA_PIXEL_MODE_KITTY, column * l.CellWidth, row * l.CellHeight,
+             columns * l.CellWidth, rows * l.CellHeight, columns, rows, l.CellWidth, l.CellHeight,
+             image);
+  if (image.rfind("\x1b_G", 0) == 0) image.insert(3, "i=" + std::to_string(number) + ",q=2,");
+  out += image;
+  picture.KittyCells[number] = columns * rows;
+  for (int r = row; r < row + rows; ++r)
+    for (int c = column; c < column + columns; ++c) {
+      std::uint32_t& top = picture.KittyTop[static_cast<std::size_t>(r * l.Columns + c)];
+      if (top != 0 && --picture.KittyCells[top] == 0) {
+        picture.KittyCells.erase(top);
+        out += "\x1b_Ga=d,d=I,q=2,i=" + std::to_string(top) + "\x1b\\";
+      }
+      top = number;
+    }
+}
+
+void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) {
+  const PictureLayout& l = picture.Layout;
+  // The scaled rows that the changed screen rows reach.
+  const int first = static_cast<int>(static_cast<long>(firstRow) * l.Height / ScreenH);
+  const int last = std::min(
+      l.Height - 1,
+      static_cast<int>((static_cast<long>(lastRow + 1) * l.Height + ScreenH - 1) / ScreenH) - 1);
+  ScaleRows(picture, first, last);
+  const int firstCellRow = first / l.CellHeight, lastCellRow = last / l.CellHeight;
+  if (l.Mode == TerminalMode::Kitty && picture.Whole) {
+    // Every image this picture placed goes, the terminal's memory with them.
+    out += "\x1b_Ga=d,d=A,q=2\x1b\\";
+    picture.KittyCells.clear();
+    std::fill(picture.KittyTop.begin(), picture.KittyTop.end(), 0);
+    PlaceKittyImage(picture, 0, 0, l.Columns, l.Rows, out);
+    picture.Sent = picture.Scaled;
+    return;
+  }
+  // Bands of changed cell rows.
+  for (int r = firstCellRow; r <= lastCellRow;) {
+    int left = l.Columns, right = -1, bottom = r;
+    for (; bottom <= lastCellRow; ++bottom) {
+      int rowLeft = l.Columns, rowRight = -1;
+      for (int c = 0; c < l.Columns; ++c)
+        if (picture.Whole || CellChanged(picture, bottom, c)) {
+          rowLeft = std::min(rowLeft, c);
+          rowRight = c;
+        }
+      if (rowRight < 0) break;
+      left = std::min(left, rowLeft);
+      right = std::max(right, rowRight);
+    }
+    if (right < 0) {
+      ++r;
+      continue;
+    }
+    // Cell rows r .. bottom - 1, columns left .. right.
+    const int x = left * l.CellWidth, y = r * l.CellHeight;
+    const int w = std::min((right + 1) * l.CellWidth, picture.FrameWidth) - x;
+    const int pictureBottom = std::min(bottom * l.CellHeight, l.Height);
+    const int h = (pictureBottom - y + 5) / 6 * 6;
+    if (l.Mode == TerminalMode::Kitty) {
+      PlaceKittyImage(picture, r, left, right - left + 1, bottom - r, out);
+      const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+      for (int row = y; row < bottom * l.CellHeight; ++row)
+        std::memcpy(&picture.Sent[row * stride + x * Channels],
+                    &picture.Scaled[row * stride + x * Channels],
+                    static_cast<std::size_t>(right - left + 1) * l.CellWidth * Channels);
+      r = bottom;
+      continue;
+    }
+    MoveTo(out, l.Top + r, l.Left + left);
+    // Cells of one pixel by six: chafa's image is then exactly w x h.
+    PrintImage(picture, CHAFA_PIXEL_MODE_SIXELS, x, y, w, h, w, h / 6, 1, 6, out);
+    const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+    for (int row = y; row < y + h; ++row)
+      std::memcpy(&picture.Sent[row * stride + x * Channels],
+                  &picture.Scaled[row * stride + x * Channels],
+                  static_cast<std::size_t>(w) * Channels);
+    r = bottom;
+  }
+}
+
+// Paint: the source's rows firstRow..lastRow (all of them when the whole
+// picture is due) to the terminal.
+void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
+  if (p.Whole) out += "\x1b[0;48;2;0;0;0m\x1b[2J";
+  if (p.Layout.Mode == TerminalMode::Symbols)
+    PaintSymbols(p, out);
+  else
+    PaintPixels(p, firstRow, lastRow, out);
+  p.Whole = false;
+}
+
+}  // namespace
+
+void ResetPicture(Picture* picture, const PictureLayout& layout) {
+  Picture& p = *picture;
+  p.Layout = layout;
+  p.Whole = true;
+  if (p.Canvas != nullptr) chafa_canvas_unref(p.Canvas);
+  p.Canvas = nullptr;
+  if (layout.Mode == TerminalMode::Symbols) {
+    p.Canvas = NewCanvas(p, CHAFA_PIXEL_MODE_SYMBOLS, layout.Columns, layout.Rows, layout.CellWidth,
+                         layout.CellHeight);
+    p.Shown.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, Cell{});
+    return;
+  }
+  p.FrameWidth = layout.Columns * layout.CellWidth;
+  p.FrameHeight = layout.Rows * layout.CellHeight + 6;
+  p.Scaled.assign(static_cast<std::size_t>(p.FrameWidth) * p.FrameHeight * Channels, 0);
+  // Black and opaque outside the picture.
+  for (std::size_t at = 3; at < p.Scaled.size(); at += Channels) p.Scaled[at] = 255;
+  p.Sent = p.Scaled;
+  p.KittyTop.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, 0);
+  if (layout.Width < ScreenW) {
+    p.AcrossWeights = AreaWeights(ScreenW, layout.Width);
+    p.DownWeights = AreaWeights(ScreenH, layout.Height);
+  }
+}
+
+void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
+                  std::string& out) {
+  Picture& p = *picture;
+  if (p.Whole) {
+    firstRow = 0;
+    lastRow = ScreenH - 1;
+  }
+  firstRow = std::max(firstRow, 0);
+  lastRow = std::min(lastRow, ScreenH - 1);
+  if (firstRow > lastRow) return;
+  UpdateSource(p, screen, firstRow, lastRow);
+  Paint(p, firstRow, lastRow, out);
+}
+
+void RepaintPicture(Picture* picture, std::string& out) {
+  picture->Whole = true;
+  Paint(*picture, 0, ScreenH - 1, out);
+}

@@ -1,0 +1,277 @@
+// The terminal host: the screen drawn inside the terminal the game was
+// started from (sixels, kitty graphics or coloured block symbols, whichever
+// it answers it can show), its keys, and its own mouse reports, on the core's
+// display thread. It reads standard input itself: mouse reports and the
+// terminal's answers are taken out of the stream, everything else goes on to
+// the key decoder as it came.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/core.h"
+#include "platform/terminal/terminal_parts.h"
+
+namespace {
+
+// AnswerTimeout: milliseconds the terminal has to answer the start-up
+// questions (a slow connection included); every terminal answers the device
+// attributes, so silence means no terminal that can show a picture.
+constexpr int AnswerTimeout = 2000;
+// EscapePause: milliseconds after which held bytes that may be a key (Esc
+// alone) are passed on; ReportPause: after which a cut report is dropped.
+constexpr int EscapePause = 25;
+constexpr int ReportPause = 1000;
+
+// Display thread only, except WakePipe and Resized.
+struct TerminalState {
+  TerminalAnswers Answers;
+  TerminalMode Mode = TerminalMode::Symbols;
+  bool Mouse = false;       // the terminal reports the mouse (SGR)
+  bool PixelMouse = false;  // ... in pixels
+  bool ScreenOpen = false;
+  bool InputOpen = true;  // standard input still delivers
+  PictureLayout Layout;
+  Picture* Shown = nullptr;
+  TerminalInput Input;
+  std::string PendingKeys;  // typed while the terminal answered
+  int WakePipe[2] = {-1, -1};
+  std::uint64_t HeldSince = 0;
+};
+
+TerminalState& Terminal() {
+  // Never freed: exit handlers may still reach it.
+  static TerminalState* state = new TerminalState;
+  return *state;
+}
+
+volatile sig_atomic_t Resized = 0;
+// WakeWrite: the write end of the wake pipe, for the signal handler.
+volatile sig_atomic_t WakeWrite = -1;
+
+void OnResize(int) {
+  const int saved = errno;
+  Resized = 1;
+  const char byte = 'r';
+  if (WakeWrite >= 0) (void)!write(WakeWrite, &byte, 1);
+  errno = saved;
+}
+
+void WriteAll(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+      if (errno == EAGAIN) {
+        pollfd out{STDOUT_FILENO, POLLOUT, 0};
+        poll(&out, 1, 100);
+      }
+      continue;
+    }
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void QueueKeyBytes(const std::string& keys) {
+  if (!keys.empty())
+    QueueKeys(reinterpret_cast<const std::uint8_t*>(keys.data()), static_cast<int>(keys.size()),
+              false);
+}
+
+void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports) {
+  for (const PointerReport& report : reports) {
+    int x, y;
+    PointerToScreen(t.Layout, report.X, report.Y, t.PixelMouse, x, y);
+    if ((report.Code & 64) != 0) continue;  // the wheel
+    if ((report.Code & 32) != 0 || (report.Code & 3) == 3) {
+      QueuePointerMove(x, y);
+      continue;
+    }
+    static constexpr int Buttons[3] = {MouseLeft, MouseMiddle, MouseRight};
+    QueuePointerButton(x, y, Buttons[report.Code & 3], !report.Release);
+  }
+}
+
+// ReadAnswers: asks the start-up questions and collects the answers until
+// the device attributes come or the time is up.
+bool ReadAnswers(TerminalState& t) {
+  WriteAll(TerminalQueries);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
+  std::vector<PointerReport> ignored;
+  while (!t.Answers.Attributes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&in, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (in.revents & POLLIN) == 0) break;
+    unsigned char bytes[512];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count <= 0) break;
+    FilterInput(t.Input, bytes, static_cast<std::size_t>(count), t.PendingKeys, ignored, t.Answers);
+  }
+  return t.Answers.Attributes;
+}
+
+void UpdateLayout(TerminalState& t) {
+  TerminalSize size;
+  if (!ReadTerminalSize(STDOUT_FILENO, t.Answers, size)) return;
+  t.Layout = LayoutPicture(t.Mode, size);
+}
+
+bool Start(std::string& reason) {
+  TerminalState& t = Terminal();
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    reason = "standard input and output are not both a terminal";
+    return false;
+  }
+  const char* term = std::getenv("TERM");
+  if (!UsableTerm(term)) {
+    reason = "the terminal (TERM) cannot show pictures";
+    return false;
+  }
+  if (!MakeTerminalRaw()) {
+    reason = "the terminal's settings cannot be changed";
+    return false;
+  }
+  if (!ReadAnswers(t)) {
+    RestoreTerminal();
+    reason = "the terminal did not answer its device attributes request";
+    return false;
+  }
+  TerminalSize size;
+  ReadTerminalSize(STDOUT_FILENO, t.Answers, size);
+  t.Mode = ChooseMode(t.Answers, size.CellWidth, size.CellHeight);
+  t.Layout = LayoutPicture(t.Mode, size);
+  t.Mouse = MouseUsable(t.Answers, term);
+  t.PixelMouse = t.Mouse && PixelMouseUsable(t.Answers) && size.CellWidth > 0;
+  if (pipe2(t.WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    RestoreTerminal();
+    reason = "no pipe for the display thread";
+    return false;
+  }
+  WakeWrite = t.WakePipe[1];
+  struct sigaction action {};
+  action.sa_handler = OnResize;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &action, nullptr);
+  t.Shown = NewPicture();
+  std::fprintf(stderr, "kelvar: drawing in the terminal with %s%s\n", ModeName(t.Mode),
+               t.Mouse ? "" : " (no mouse reports: the keyboard moves the pointer)");
+  std::fflush(stderr);
+  return true;
+}
+
+bool OpenScreen(std::string&) {
+  TerminalState& t = Terminal();
+  // Every way out from here on puts the terminal back first.
+  const std::string leave = LeaveSequence(t.Mode);
+  SetTerminalLeaveBytes(leave.data(), static_cast<int>(leave.size()));
+  WriteAll(EnterSequence(t.Mouse, t.PixelMouse));
+  UpdateLayout(t);
+  ResetPicture(t.Shown, t.Layout);
+  t.ScreenOpen = true;
+  return true;
+}
+
+void CloseScreen() {
+  TerminalState& t = Terminal();
+  t.ScreenOpen = false;
+  SetTerminalLeaveBytes("", 0);
+  WriteAll(LeaveSequence(t.Mode));
+}
+
+void Present(const Frame& frame) {
+  TerminalState& t = Terminal();
+  if (!t.ScreenOpen) return;
+  std::string out;
+  PaintPicture(t.Shown, frame.Pixels, frame.FirstChanged, frame.LastChanged, out);
+  WriteAll(out);
+}
+
+void Pump(int timeoutMilliseconds) {
+  TerminalState& t = Terminal();
+  if (Resized) {
+    // The picture is drawn again at once in the new size, also while the
+    // program waits and nothing else would present.
+    Resized = 0;
+    UpdateLayout(t);
+    ResetPicture(t.Shown, t.Layout);
+    if (t.ScreenOpen) {
+      std::string out;
+      RepaintPicture(t.Shown, out);
+      WriteAll(out);
+    }
+  }
+  const bool holding = HoldingInput(t.Input);
+  int timeout = timeoutMilliseconds;
+  if (holding && (timeout < 0 || timeout > EscapePause)) timeout = EscapePause;
+  pollfd fds[2] = {{t.WakePipe[0], POLLIN, 0}, {t.InputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+  const int ready = poll(fds, 2, timeout);
+  if (ready < 0) return;
+  if ((fds[0].revents & POLLIN) != 0) {
+    char drain[64];
+    while (read(t.WakePipe[0], drain, sizeof drain) > 0) {
+    }
+  }
+  std::string keys;
+  std::swap(keys, t.PendingKeys);
+  std::vector<PointerReport> reports;
+  const std::uint64_t now = SystemMilliseconds();
+  if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+    unsigned char bytes[4096];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count > 0) {
+      FilterInput(t.Input, bytes, static_cast<std::size_t>(count), keys, reports, t.Answers);
+      t.HeldSince = now;
+    } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+      // The terminal is gone (a hang-up that was not signalled): nobody is
+      // left to play.
+      t.InputOpen = false;
+      QueueKeyBytes(keys);
+      OrderlyQuit();
+    }
+  } else if (holding && now - t.HeldSince >= EscapePause) {
+    FlushInput(t.Input, keys, now - t.HeldSince >= ReportPause);
+  }
+  QueueKeyBytes(keys);
+  QueueReports(t, reports);
+}
+
+void Wake() {
+  const char byte = 'w';
+  (void)!write(Terminal().WakePipe[1], &byte, 1);
+}
+
+bool OpenPointer() { return Terminal().Mouse; }
+
+void WarpPointer(int, int) {
+  // A terminal's mouse cannot be moved by the program; the game draws its
+  // arrow where it put it, and the next report moves it again.
+}
+
+void Stop() {
+  TerminalState& t = Terminal();
+  signal(SIGWINCH, SIG_DFL);
+  WakeWrite = -1;
+  FreePicture(t.Shown);
+  t.Shown = nullptr;
+}
+
+}  // namespace
+
+const Host TerminalHost = {
+    "terminal", true,        Start,       OpenScreen, CloseScreen,        Present,        Pump,
+    Wake,       OpenPointer, WarpPointer, Stop,       SystemMilliseconds, SystemTimeOfDay};

@@ -1,0 +1,139 @@
+// Inside the terminal host only: what the terminal answers, the bytes it
+// sends (keys, mouse reports and answers mixed), where the picture sits in its
+// grid of cells, and the picture itself as sixels, kitty graphics or coloured
+// block symbols. Nothing here touches a descriptor the host has not passed in,
+// so each piece can be tried on its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- What the terminal can do -----------------------------------------------------
+
+// TerminalMode: how the picture is drawn.
+enum class TerminalMode { Symbols, Sixel, Kitty };
+// ModeName: the mode as the start line names it ("sixels", "kitty graphics", "symbols").
+const char* ModeName(TerminalMode mode);
+
+// TerminalAnswers: what the terminal said about itself.
+struct TerminalAnswers {
+  bool Attributes = false;  // it answered the primary device attributes
+  bool Sixel = false;       // ... with 4 among them
+  bool Kitty = false;       // it answered the kitty graphics probe with OK
+  int SgrMouse = -1;        // mode 1006 as DECRQM reports it: -1 not asked back, 0 unknown, 1..4
+  int PixelMouse = -1;      // mode 1016, the same way
+  int CellWidth = 0;        // a cell's size in pixels, when it told (CSI 16 t)
+  int CellHeight = 0;
+};
+
+// TerminalQueries: the questions asked at start; the device attributes come
+// last, since every terminal answers them, in order, so their answer closes
+// the exchange.
+extern const char TerminalQueries[];
+// UsableTerm: TERM names a terminal that can show colours and move its cursor
+// (set, and not "dumb").
+bool UsableTerm(const char* term);
+// ChooseMode: sixels, else kitty graphics, else symbols. Pixel modes need the
+// size of a cell in pixels (cellWidth, cellHeight > 0).
+TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight);
+// MouseUsable: the terminal reports the mouse in SGR form (it said so, or it
+// does not answer mode requests and is not the Linux console).
+bool MouseUsable(const TerminalAnswers& answers, const char* term);
+// PixelMouseUsable: the terminal confirmed SGR pixel reports (1016).
+bool PixelMouseUsable(const TerminalAnswers& answers);
+
+// ---- The bytes from the terminal -------------------------------------------------
+
+// PointerReport: one SGR mouse report as sent. Code: the button byte (low two
+// bits the button, 3 none; 32 motion; 64 wheel); X, Y: 1-based cells, or
+// pixels in pixel mode; Release: it ended with 'm'.
+struct PointerReport {
+  int Code;
+  int X;
+  int Y;
+  bool Release;
+};
+
+// TerminalInput: bytes that may begin a report or an answer, held until the
+// rest arrives (at most HeldLimit of them).
+constexpr std::size_t HeldLimit = 512;
+struct TerminalInput {
+  std::string Held;
+};
+
+// FilterInput: splits the terminal's bytes into key bytes (appended to keys,
+// in order), mouse reports and answers; neither of the last two ever reaches
+// keys. A sequence cut between two calls is completed by the next.
+void FilterInput(TerminalInput& input, const unsigned char* bytes, std::size_t count,
+                 std::string& keys, std::vector<PointerReport>& pointer, TerminalAnswers& answers);
+// FlushInput: nothing more came for a while: held bytes that can still be a
+// key (a lone Esc, the start of a key sequence) go to keys. After a long
+// pause, anything held is dropped.
+void FlushInput(TerminalInput& input, std::string& keys, bool longPause);
+// HoldingInput: bytes are held, so the reader should not block for long.
+bool HoldingInput(const TerminalInput& input);
+
+// ---- Where the picture sits ---------------------------------------------------------
+
+// TerminalSize: the terminal's grid of cells and, where known, its pixels.
+struct TerminalSize {
+  int Columns = 0;
+  int Rows = 0;
+  int CellWidth = 0;  // pixels of one cell; 0 when unknown
+  int CellHeight = 0;
+};
+// ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
+// the terminal told; false when fd is not a terminal.
+bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size);
+
+// PictureLayout: the picture in the terminal. Left, Top: its first cell
+// (0-based); Columns, Rows: cells it covers; Width, Height: its size in
+// pixels (pixel modes) or in cell units times CellWidth/CellHeight (symbols);
+// CellWidth, CellHeight: pixels of a cell (a guess in symbols mode without
+// pixel sizes). The picture keeps the screen's 4:3 shape.
+struct PictureLayout {
+  TerminalMode Mode = TerminalMode::Symbols;
+  int Left = 0, Top = 0, Columns = 1, Rows = 1;
+  int Width = 1, Height = 1;
+  int CellWidth = 8, CellHeight = 16;
+  int TerminalColumns = 1, TerminalRows = 1;
+};
+// LayoutPicture: the largest picture of the screen's shape that fits,
+// centred. Pixel modes draw at a whole scale when one fits and leave the last
+// row free (a picture touching it would scroll the screen).
+PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size);
+// PointerToScreen: a report's position (cells, or pixels when pixels is
+// true) to a screen pixel; false outside the picture, where the result is
+// the picture's nearest pixel.
+bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int& screenX,
+                     int& screenY);
+
+// ---- Entering and leaving ---------------------------------------------------------
+
+// EnterSequence: the alternate screen, cleared, the cursor hidden, no line
+// wrap, sixels placed at the cursor, and the mouse reports asked for.
+std::string EnterSequence(bool mouse, bool pixelMouse);
+// LeaveSequence: everything EnterSequence changed put back (and, in kitty
+// mode, the images freed); at most 256 bytes, so a signal handler can send it.
+std::string LeaveSequence(TerminalMode mode);
+
+// ---- The picture ------------------------------------------------------------------
+
+// Picture: what the terminal shows now, so the next paint sends only changes.
+// Opaque; one per terminal.
+struct Picture;
+Picture* NewPicture();
+void FreePicture(Picture* picture);
+// ResetPicture: a new layout (start, resize); the next paint clears the
+// terminal and draws everything.
+void ResetPicture(Picture* picture, const PictureLayout& layout);
+// PaintPicture: appends to out the bytes that bring the terminal from what it
+// shows to screen (640 x 480, RGB 5-6-5); nothing when nothing changed.
+// firstRow..lastRow: the screen rows that may differ from the last paint.
+void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
+                  std::string& out);
+// RepaintPicture: appends the bytes that clear the terminal and draw the
+// last screen painted again whole (after a resize, in the new layout).
+void RepaintPicture(Picture* picture, std::string& out);

@@ -1,0 +1,789 @@
+// The game in a terminal, end to end, as a player sees it:
+//   - a real sixel terminal (xterm as a VT340 under Xvfb): the board in
+//     screenshots of the terminal window, drawn again when the window grows,
+//     a move made with clicks, a refused move's box closed with Enter, Esc,
+//     and the terminal put back;
+//   - tmux, which shows no sixels: the board as coloured symbols in its
+//     cells, a move made with mouse reports typed into the pane; a run-time
+//     error and a hang-up leave the terminal as it was;
+//   - the choice of display: no display and no terminal, and a terminal
+//     demanded on a pipe, both end with the graphics error.
+// The game is kelvar-probe (the real program with a report of each turn on
+// descriptor 3, sent to a file here). Tests skip only when a program they
+// drive (Xvfb, xterm, xdotool, import, tmux) is not installed.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/terminal/terminal_parts.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string Kelvar = KELVAR_BINARY_DIR "/kelvar";
+const std::string Probe = KELVAR_BINARY_DIR "/tests/kelvar-probe";
+const std::string DataDir = KELVAR_BINARY_DIR "/data";
+// Generous: the sanitizer build searches several times slower.
+constexpr double TurnTimeout = 300;
+
+void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':'))
+    if (access((folder + "/" + name).c_str(), X_OK) == 0) return folder + "/" + name;
+  return "";
+}
+
+using Changes = std::map<std::string, std::optional<std::string>>;
+
+std::vector<std::string> Environment(const Changes& changes) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (changes.count(text.substr(0, text.find('='))) == 0) result.push_back(text);
+  }
+  for (const auto& [name, value] : changes)
+    if (value) result.push_back(name + "=" + *value);
+  return result;
+}
+
+// Start: a program in the background, its output to /dev/null unless given.
+pid_t Start(const std::vector<std::string>& args, const Changes& changes, int in = -1, int out = -1,
+            int err = -1) {
+  const std::string program = args[0][0] == '/' ? args[0] : FindProgram(args[0]);
+  const std::vector<std::string> environment = Environment(changes);
+  std::vector<char*> envp, argv;
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int null = open("/dev/null", O_RDWR);
+    dup2(in >= 0 ? in : null, 0);
+    dup2(out >= 0 ? out : null, 1);
+    dup2(err >= 0 ? err : null, 2);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Capture: a tool's standard output; nullopt when it fails.
+std::optional<std::string> Capture(const std::vector<std::string>& args, const Changes& changes) {
+  int out[2];
+  if (pipe(out) != 0) return std::nullopt;
+  const pid_t pid = Start(args, changes, -1, out[1]);
+  close(out[1]);
+  std::string text;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  if (Wait(pid) != 0) return std::nullopt;
+  return text;
+}
+
+std::string ReadText(const fs::path& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+template <typename Done>
+bool WaitUntil(double seconds, Done done) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < end) {
+    if (done()) return true;
+    Sleep(0.1);
+  }
+  return done();
+}
+
+// WithoutLeakCheck: the sanitizer's options for a game that first tries a
+// window: SDL keeps what its failed start allocated. The terminal's own code
+// is leak-checked where the terminal is asked for (KELVAR_DISPLAY=terminal).
+std::string WithoutLeakCheck() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  return (options != nullptr && *options != '\0' ? std::string(options) + ":" : std::string()) +
+         "detect_leaks=0";
+}
+
+// ---- A game in a folder of its own, its reports, status and terminal settings in files ----
+
+class TerminalGameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/kelvar-term-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    Folder = name;
+    for (const auto& entry : fs::directory_iterator(DataDir))
+      if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
+  }
+  void TearDown() override {
+    for (pid_t pid : Started)
+      if (pid > 0) {
+        kill(-pid, SIGKILL);
+        Wait(pid);
+      }
+    std::error_code ignored;
+    fs::remove_all(Folder, ignored);
+  }
+
+  // GameCommand: the shell line a terminal runs: the game with no display of
+  // its own (forced to the terminal, or finding it by itself), then its
+  // status and the terminal's settings, then a pause so the terminal stays
+  // for a last look.
+  std::string GameCommand(bool forced) const {
+    const std::string f = Folder.string();
+    const std::string settings =
+        forced ? "KELVAR_DISPLAY=terminal" : "-u KELVAR_DISPLAY ASAN_OPTIONS=" + WithoutLeakCheck();
+    return "cd " + f + " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + settings +
+           " " + Probe + " 3>" + f + "/reports 2>" + f + "/stderr; echo $? >" + f +
+           "/status.tmp; stty -a >" + f + "/stty; mv " + f + "/status.tmp " + f +
+           "/status; sleep 600";
+  }
+
+  // Report: the n-th report line starting with prefix, waiting for it.
+  std::optional<std::string> Report(const std::string& prefix, int n, double seconds) {
+    std::optional<std::string> found;
+    WaitUntil(seconds, [&] {
+      std::istringstream lines(ReadText(Folder / "reports"));
+      std::string line;
+      int seen = 0;
+      while (std::getline(lines, line))
+        if (line.rfind(prefix, 0) == 0 && ++seen == n) {
+          found = line;
+          return true;
+        }
+      return false;
+    });
+    return found;
+  }
+
+  std::optional<int> ExitStatus(double seconds) {
+    if (!WaitUntil(seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
+    return std::atoi(ReadText(Folder / "status").c_str());
+  }
+
+  // ExpectTerminalRestored: the terminal is back in its ordinary line mode.
+  void ExpectTerminalRestored() {
+    const std::string stty = ReadText(Folder / "stty");
+    ASSERT_FALSE(stty.empty());
+    std::istringstream words(stty);
+    std::vector<std::string> settings{std::istream_iterator<std::string>(words),
+                                      std::istream_iterator<std::string>()};
+    for (const char* setting : {"icanon", "echo", "isig", "icrnl"})
+      EXPECT_NE(std::find(settings.begin(), settings.end(), setting), settings.end())
+          << setting << " in " << stty;
+  }
+
+  fs::path Folder;
+  std::vector<pid_t> Started;
+};
+
+char PieceOn(const std::string& report, char file, int rank) {
+  const std::string board = report.substr(report.rfind(' ') + 1);
+  return board.at(static_cast<std::size_t>((8 - rank) * 8 + (file - 'a')));
+}
+
+struct Rgb {
+  int R, G, B;
+};
+
+bool IsGreen(const Rgb& p) { return p.G > 40 && p.R < 30 && p.B < 30; }
+bool IsGrey(const Rgb& p) {
+  return p.R > 60 && std::abs(p.R - p.G) < 24 && std::abs(p.G - p.B) < 24;
+}
+
+// ---- A real sixel terminal ---------------------------------------------------------------
+
+class XvfbServer {
+ public:
+  ~XvfbServer() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      Wait(Pid);
+    }
+  }
+  bool Start() {
+    for (int n = 120; n < 180; ++n) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0 ||
+          access(socket.c_str(), F_OK) == 0)
+        continue;
+      Display = ":" + std::to_string(n);
+      Pid = ::Start({"Xvfb", Display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
+      // The socket comes before the server takes connections: a client
+      // started too early would fail.
+      if (WaitUntil(10, [&] {
+            return access(socket.c_str(), F_OK) == 0 &&
+                   Capture({"xdotool", "getdisplaygeometry"}, {{"DISPLAY", Display}});
+          }))
+        return true;
+      kill(Pid, SIGTERM);
+      Wait(Pid);
+      Pid = -1;
+    }
+    return false;
+  }
+  std::string Display;
+  pid_t Pid = -1;
+};
+
+// Shot: a screenshot of a window, pixels row by row.
+struct Shot {
+  int Width = 0, Height = 0;
+  std::vector<Rgb> Pixels;
+  Rgb At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= Width || y >= Height) return {0, 0, 0};
+    return Pixels[static_cast<std::size_t>(y * Width + x)];
+  }
+};
+
+class XtermTest : public TerminalGameTest {
+ protected:
+  void SetUp() override {
+    TerminalGameTest::SetUp();
+    for (const char* tool : {"Xvfb", "xterm", "xdotool", "import"})
+      if (FindProgram(tool).empty()) GTEST_SKIP() << tool << " is not installed";
+    ASSERT_TRUE(X.Start());
+    Title = "kelvar-xterm-" + std::to_string(getpid());
+    // A VT340 with 256 colour registers shows sixels; the fixed 6 x 13 font
+    // and 120 x 42 cells hold the picture at its own size.
+    Started.push_back(::Start({"xterm", "-ti", "vt340", "-xrm", "XTerm*numColorRegisters: 256",
+                               "-xrm", "XTerm*decTerminalID: vt340", "-fn", "fixed", "-geometry",
+                               "120x42+0+0", "-T", Title, "-e", "sh", "-c", GameCommand(false)},
+                              {{"DISPLAY", X.Display}}));
+  }
+
+  std::optional<std::string> Tool(const std::vector<std::string>& args) {
+    return Capture(args, {{"DISPLAY", X.Display}});
+  }
+
+  bool FindWindow() {
+    return WaitUntil(30, [&] {
+      const auto found = Tool({"xdotool", "search", "--name", "^" + Title + "$"});
+      if (!found || found->empty()) return false;
+      Window = found->substr(0, found->find('\n'));
+      return true;
+    });
+  }
+
+  std::optional<Shot> Screenshot() {
+    const auto ppm = Tool({"import", "-window", Window, "-depth", "8", "ppm:-"});
+    if (!ppm) return std::nullopt;
+    std::istringstream in(*ppm);
+    std::string magic;
+    Shot shot;
+    int max;
+    in >> magic >> shot.Width >> shot.Height >> max;
+    in.get();
+    const auto start = static_cast<std::size_t>(in.tellg());
+    if (magic != "P6" ||
+        ppm->size() < start + static_cast<std::size_t>(shot.Width) * shot.Height * 3)
+      return std::nullopt;
+    const auto* p = reinterpret_cast<const unsigned char*>(ppm->data() + start);
+    for (int i = 0; i < shot.Width * shot.Height; ++i, p += 3)
+      shot.Pixels.push_back({p[0], p[1], p[2]});
+    return shot;
+  }
+
+  // FindBoard: the board's white frame, 385 pixels wide, gives where screen
+  // pixel (0, 0) lies in the window.
+  bool FindBoard(const Shot& shot) {
+    // The terminal's own border may be white too, but not 385 pixels wide.
+    for (int y = 0; y < shot.Height; ++y) {
+      int run = 0;
+      for (int x = 0; x <= shot.Width; ++x) {
+        const Rgb p = shot.At(x, y);
+        if (x < shot.Width && p.R > 200 && p.G > 200 && p.B > 200) {
+          ++run;
+          continue;
+        }
+        if (run == 385) {
+          OriginX = x - 385 - BoardLeft;
+          OriginY = y - BoardTop;
+          return true;
+        }
+        run = 0;
+      }
+    }
+    return false;
+  }
+
+  Rgb ScreenPixel(const Shot& shot, int x, int y) const {
+    return shot.At(OriginX + x, OriginY + y);
+  }
+
+  // Square: counts of green and grey pixels, and the average colour of a square.
+  struct Square {
+    int Green = 0, Grey = 0;
+    Rgb Average{0, 0, 0};
+  };
+  Square Look(const Shot& shot, char file, int rank) const {
+    Square s;
+    long r = 0, g = 0, b = 0;
+    for (int y = 2; y < 46; ++y)
+      for (int x = 2; x < 46; ++x) {
+        const Rgb p =
+            ScreenPixel(shot, BoardLeft + 48 * (file - 'a') + x, BoardTop + 48 * (8 - rank) + y);
+        s.Green += IsGreen(p);
+        s.Grey += IsGrey(p);
+        r += p.R;
+        g += p.G;
+        b += p.B;
+      }
+    s.Average = {static_cast<int>(r / 1936), static_cast<int>(g / 1936),
+                 static_cast<int>(b / 1936)};
+    return s;
+  }
+
+  void Click(int x, int y) {
+    ASSERT_TRUE(Tool({"xdotool", "mousemove", "--window", Window, std::to_string(OriginX + x),
+                      std::to_string(OriginY + y)}));
+    Sleep(0.1);
+    ASSERT_TRUE(Tool({"xdotool", "click", "1"}));
+    // Clicks closer than 0.3 seconds are not taken.
+    Sleep(0.5);
+  }
+  void ClickSquare(char file, int rank) {
+    Click(BoardLeft + 48 * (file - 'a') + 24, BoardTop + 48 * (8 - rank) + 24);
+  }
+  void Key(const std::string& name) {
+    Tool({"xdotool", "windowfocus", Window});
+    ASSERT_TRUE(Tool({"xdotool", "key", name}));
+  }
+
+  // ShowsBox: the refusal's box, as the game draws it, is on the screen.
+  bool ShowsBox(const Shot& shot) {
+    static const std::vector<std::uint16_t> box = [] {
+      setenv("SDL_VIDEODRIVER", "dummy", 1);
+      InitGraph(Driver64K, Mode640x480, "");
+      ClearScreen();
+      DrawMessageBox("Error", "That figure cannot be moved there, fool!");
+      std::vector<std::uint16_t> pixels;
+      for (int y = 214; y <= 266; ++y)
+        for (int x = 140; x <= 500; ++x)
+          pixels.push_back(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)));
+      return pixels;
+    }();
+    int same = 0, total = 0;
+    for (int y = 214; y <= 266; ++y)
+      for (int x = 140; x <= 500; ++x, ++total) {
+        const std::uint16_t c = box[static_cast<std::size_t>(total)];
+        const Rgb want{(c >> 11) << 3, ((c >> 5) & 63) << 2, (c & 31) << 3};
+        const Rgb p = ScreenPixel(shot, x, y);
+        same += std::abs(p.R - want.R) < 40 && std::abs(p.G - want.G) < 40 &&
+                std::abs(p.B - want.B) < 40;
+      }
+    return same > total * 97 / 100;
+  }
+
+  XvfbServer X;
+  std::string Title, Window;
+  int OriginX = 0, OriginY = 0;
+};
+
+TEST_F(XtermTest, BoardInSixelsMoveWithClicksRefusalBoxEscapeAndTheTerminalBack) {
+  ASSERT_TRUE(FindWindow());
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    return ReadText(Folder / "stderr").find("sixels") != std::string::npos;
+  })) << ReadText(Folder / "stderr");
+  const auto first = Report("computer 1 1 ", 1, TurnTimeout);
+  ASSERT_TRUE(first) << ReadText(Folder / "reports") << ReadText(Folder / "stderr");
+  ASSERT_TRUE(Report("person-turn 2 ", 1, 30));
+  Sleep(0.5);
+
+  auto shot = Screenshot();
+  ASSERT_TRUE(shot);
+  ASSERT_TRUE(FindBoard(*shot)) << "no board frame in the terminal window";
+  // The frame's other sides.
+  for (int k = 0; k < 385; k += 7) {
+    EXPECT_GT(ScreenPixel(*shot, BoardLeft + k, BoardTop + 384).R, 200) << k;
+    EXPECT_GT(ScreenPixel(*shot, BoardLeft, BoardTop + k).R, 200) << k;
+    EXPECT_GT(ScreenPixel(*shot, BoardLeft + 384, BoardTop + k).R, 200) << k;
+  }
+  // e4 is a light square, d4 a dark one, both blue; a green king on e8, a grey one on e1.
+  const Square light = Look(*shot, 'e', 4), dark = Look(*shot, 'd', 4);
+  EXPECT_GT(light.Average.B, dark.Average.B + 40);
+  EXPECT_GT(light.Average.B, light.Average.R + 40);
+  EXPECT_GT(Look(*shot, 'e', 8).Green, 200);
+  EXPECT_GT(Look(*shot, 'e', 1).Grey, 200);
+
+  // A larger window: the picture is drawn again at once, in the middle of it.
+  const int oldX = OriginX, oldY = OriginY;
+  ASSERT_TRUE(Tool({"xdotool", "windowsize", Window, "900", "700"}));
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    auto now = Screenshot();
+    return now && now->Width == 900 && FindBoard(*now) && OriginX > oldX + 50 &&
+           OriginY > oldY + 50 && Look(*now, 'e', 8).Green > 200;
+  })) << "not redrawn after the resize";
+
+  // e7-e5 with two clicks; the computer answers.
+  ClickSquare('e', 7);
+  ClickSquare('e', 5);
+  const auto moved = Report("person 2 ", 1, 30);
+  ASSERT_TRUE(moved) << ReadText(Folder / "reports");
+  EXPECT_EQ(moved->substr(0, 11), "person 2 1 ");
+  EXPECT_EQ(PieceOn(*moved, 'e', 7), '.');
+  EXPECT_EQ(PieceOn(*moved, 'e', 5), 'p');
+  const auto answer = Report("computer 1 ", 2, TurnTimeout);
+  ASSERT_TRUE(answer) << ReadText(Folder / "reports");
+  EXPECT_EQ(answer->substr(0, 13), "computer 1 1 ");
+  ASSERT_TRUE(Report("person-turn 2 ", 2, 30));
+  Sleep(0.5);
+  shot = Screenshot();
+  ASSERT_TRUE(shot);
+  EXPECT_GT(Look(*shot, 'e', 5).Green, 100) << "the moved pawn is not drawn on e5";
+  EXPECT_LT(Look(*shot, 'e', 7).Green, 20);
+
+  // e5-e3 is refused in a box; Enter closes it.
+  ClickSquare('e', 5);
+  ClickSquare('e', 3);
+  std::optional<Shot> boxed;
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    boxed = Screenshot();
+    return boxed && ShowsBox(*boxed);
+  })) << "no refusal box";
+  Key("Return");
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    auto now = Screenshot();
+    return now && !ShowsBox(*now) && Look(*now, 'e', 5).Green > 100;
+  })) << "the box stayed";
+
+  // Esc ends the game at the next mouse event; the terminal is put back.
+  Key("Escape");
+  Sleep(0.3);
+  Click(600, 100);
+  const auto status = ExitStatus(30);
+  ASSERT_TRUE(status) << ReadText(Folder / "stderr");
+  EXPECT_EQ(*status, 0) << ReadText(Folder / "stderr");
+  EXPECT_TRUE(Report("person 2 0 ", 1, 1));
+  ExpectTerminalRestored();
+  // The normal screen is back: no board in the window any more.
+  Sleep(0.5);
+  shot = Screenshot();
+  ASSERT_TRUE(shot);
+  EXPECT_FALSE(FindBoard(*shot));
+}
+
+// ---- tmux: symbols -------------------------------------------------------------------------
+
+class TmuxTest : public TerminalGameTest {
+ protected:
+  void SetUp() override {
+    TerminalGameTest::SetUp();
+    if (FindProgram("tmux").empty()) GTEST_SKIP() << "tmux is not installed";
+    Socket = "kelvar-test-" + std::to_string(getpid());
+  }
+  // StartGame: the game in a new tmux session named game.
+  void StartGame() {
+    for (const char* file : {"reports", "stderr", "status", "stty"}) fs::remove(Folder / file);
+    Tmux({"kill-session", "-t", "game"});
+    // Not captured: the server it starts would hold the output open.
+    ASSERT_EQ(Wait(::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d", "-x",
+                            "120", "-y", "42", "-s", "game", GameCommand(true)},
+                           TmuxEnvironment)),
+              0);
+  }
+  // ExpectScreenPutBack: tmux sees the normal screen, no mouse reporting and
+  // the cursor shown again.
+  void ExpectScreenPutBack() {
+    const auto modes =
+        Tmux({"display", "-p", "-t", "game", "#{alternate_on} #{mouse_any_flag} #{cursor_flag}"});
+    ASSERT_TRUE(modes);
+    EXPECT_EQ(*modes, "0 0 1\n");
+  }
+  void TearDown() override {
+    if (!Socket.empty()) Tmux({"kill-server"});
+    TerminalGameTest::TearDown();
+  }
+  std::optional<std::string> Tmux(std::vector<std::string> args) {
+    args.insert(args.begin(), {"tmux", "-L", Socket});
+    return Capture(args, TmuxEnvironment);
+  }
+  const Changes TmuxEnvironment = {{"TERM", "xterm-256color"}, {"TMUX", std::nullopt}};
+
+  // Cell: a cell's symbol and its colours as "r;g;b" (empty: the default).
+  struct Cell {
+    std::string Symbol, Foreground, Background;
+  };
+  // Pane: the pane's cells from capture-pane -e.
+  std::vector<std::vector<Cell>> Pane() {
+    std::vector<std::vector<Cell>> rows;
+    const auto text = Tmux({"capture-pane", "-p", "-e", "-t", "game"});
+    if (!text) return rows;
+    std::string fg, bg;
+    std::istringstream lines(*text);
+    std::string line;
+    while (std::getline(lines, line)) {
+      rows.emplace_back();
+      for (std::size_t i = 0; i < line.size();) {
+        if (line[i] == '\x1b') {
+          const std::size_t end = line.find('m', i);
+          std::vector<std::string> parts;
+          std::istringstream params(line.substr(i + 2, end - i - 2));
+          std::string part;
+          while (std::getline(params, part, ';')) parts.push_back(part);
+          for (std::size_t k = 0; k < parts.size(); ++k) {
+            if ((parts[k] == "38" || parts[k] == "48") && k + 4 < parts.size() + 0 &&
+                parts[k + 1] == "2") {
+              (parts[k] == "38" ? fg : bg) = parts[k + 2] + ";" + parts[k + 3] + ";" + parts[k + 4];
+              k += 4;
+            } else if (parts[k] == "0" || parts[k].empty()) {
+              fg.clear();
+              bg.clear();
+            } else if (parts[k] == "39") {
+              fg.clear();
+            } else if (parts[k] == "49") {
+              bg.clear();
+            }
+          }
+          i = end + 1;
+          continue;
+        }
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(line[i]);
+        if (lead >= 0xf0)
+          length = 4;
+        else if (lead >= 0xe0)
+          length = 3;
+        else if (lead >= 0xc0)
+          length = 2;
+        rows.back().push_back({line.substr(i, length), fg, bg});
+        i += length;
+      }
+    }
+    return rows;
+  }
+
+  static Rgb Parse(const std::string& text) {
+    Rgb c{0, 0, 0};
+    std::sscanf(text.c_str(), "%d;%d;%d", &c.R, &c.G, &c.B);
+    return c;
+  }
+
+  // CellAt: the cell showing screen pixel (x, y).
+  void CellAt(int x, int y, int& column, int& row) const {
+    column = Layout.Left + x * Layout.Columns / 640;
+    row = Layout.Top + y * Layout.Rows / 480;
+  }
+
+  // Colours: the colours a cell shows (a space only its background, a full block its foreground).
+  static std::vector<Rgb> Colours(const Cell& cell) {
+    if (cell.Symbol == " ") return {Parse(cell.Background)};
+    if (cell.Symbol == "\u2588") return {Parse(cell.Foreground)};
+    return {Parse(cell.Foreground), Parse(cell.Background)};
+  }
+
+  // SquareCount: cells in the middle of a square showing a colour that passes test.
+  template <typename Test>
+  int SquareCount(const std::vector<std::vector<Cell>>& pane, char file, int rank, Test test) {
+    int count = 0;
+    for (int y = 12; y < 36; y += 4)
+      for (int x = 12; x < 36; x += 4) {
+        int column, row;
+        CellAt(BoardLeft + 48 * (file - 'a') + x, BoardTop + 48 * (8 - rank) + y, column, row);
+        if (row >= static_cast<int>(pane.size()) || column >= static_cast<int>(pane[row].size()))
+          continue;
+        for (const Rgb& c : Colours(pane[row][column]))
+          if (test(c)) {
+            ++count;
+            break;
+          }
+      }
+    return count;
+  }
+
+  void Mouse(int code, int x, int y, char final) {
+    int column, row;
+    CellAt(x, y, column, row);
+    const std::string report = "\x1b[<" + std::to_string(code) + ";" + std::to_string(column + 1) +
+                               ";" + std::to_string(row + 1) + final;
+    std::vector<std::string> args = {"send-keys", "-t", "game", "-H"};
+    for (unsigned char c : report) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02x", c);
+      args.push_back(hex);
+    }
+    ASSERT_TRUE(Tmux(args));
+  }
+  void ClickSquare(char file, int rank) {
+    const int x = BoardLeft + 48 * (file - 'a') + 24, y = BoardTop + 48 * (8 - rank) + 24;
+    Mouse(35, x, y, 'M');
+    Sleep(0.1);
+    Mouse(0, x, y, 'M');
+    Sleep(0.05);
+    Mouse(0, x, y, 'm');
+    Sleep(0.5);
+  }
+
+  std::string Socket;
+  // tmux gives no pixel sizes: cells count as 8 x 16.
+  PictureLayout Layout = LayoutPicture(TerminalMode::Symbols, {120, 42, 0, 0});
+};
+
+TEST_F(TmuxTest, BoardInColouredSymbolsAndAMoveWithMouseReports) {
+  StartGame();
+  ASSERT_TRUE(WaitUntil(30, [&] {
+    return ReadText(Folder / "stderr").find("symbols") != std::string::npos;
+  })) << ReadText(Folder / "stderr");
+  ASSERT_TRUE(Report("computer 1 1 ", 1, TurnTimeout)) << ReadText(Folder / "stderr");
+  ASSERT_TRUE(Report("person-turn 2 ", 1, 30));
+  Sleep(0.5);
+  auto pane = Pane();
+  ASSERT_GE(pane.size(), 42u);
+  auto blue = [](const Rgb& c) { return c.B > 60 && c.B > c.R + 40 && c.B > c.G + 40; };
+  auto darkBlue = [](const Rgb& c) { return c.B < 80 && c.B >= c.R && c.B >= c.G; };
+  EXPECT_GE(SquareCount(pane, 'e', 4, blue), 30) << "light square e4";
+  EXPECT_GE(SquareCount(pane, 'd', 4, darkBlue), 30) << "dark square d4";
+  EXPECT_EQ(SquareCount(pane, 'd', 4, blue), 0);
+  EXPECT_GE(SquareCount(pane, 'e', 8, IsGreen), 8) << "green king";
+  EXPECT_GE(SquareCount(pane, 'e', 1, IsGrey), 8) << "grey king";
+  // The corner squares where the picture puts them: a8 dark with a green
+  // rook, h1 dark with a grey one (the one-pixel frame and the labels are
+  // finer than a cell).
+  EXPECT_GE(SquareCount(pane, 'a', 8, IsGreen), 8);
+  EXPECT_GE(SquareCount(pane, 'h', 1, IsGrey), 8);
+
+  ClickSquare('e', 7);
+  ClickSquare('e', 5);
+  const auto moved = Report("person 2 ", 1, 30);
+  ASSERT_TRUE(moved) << ReadText(Folder / "reports");
+  EXPECT_EQ(moved->substr(0, 11), "person 2 1 ");
+  EXPECT_EQ(PieceOn(*moved, 'e', 5), 'p');
+  ASSERT_TRUE(Report("computer 1 1 ", 2, TurnTimeout));
+  ASSERT_TRUE(Report("person-turn 2 ", 2, 30));
+  Sleep(0.5);
+  pane = Pane();
+  EXPECT_GE(SquareCount(pane, 'e', 5, IsGreen), 4) << "the pawn on e5";
+
+  // Esc, then a movement: the game ends and the terminal is back.
+  ASSERT_TRUE(Tmux({"send-keys", "-t", "game", "Escape"}));
+  Sleep(0.3);
+  Mouse(35, 600, 100, 'M');
+  const auto status = ExitStatus(30);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0);
+  ExpectTerminalRestored();
+}
+
+TEST_F(TmuxTest, RunTimeErrorAndHangUpPutTheTerminalBackFirst) {
+  // A missing piece picture: run-time error 2, reported on the normal screen.
+  fs::remove(Folder / "fig4.x");
+  StartGame();
+  auto status = ExitStatus(60);
+  ASSERT_TRUE(status) << ReadText(Folder / "stderr");
+  EXPECT_EQ(*status, 2);
+  ExpectScreenPutBack();
+  ExpectTerminalRestored();
+  const auto pane = Tmux({"capture-pane", "-p", "-t", "game"});
+  ASSERT_TRUE(pane);
+  EXPECT_NE(pane->find("Runtime error 2 at"), std::string::npos) << *pane;
+
+  // The connection drops: the hang-up ends the game, the terminal put back.
+  fs::copy_file(fs::path(DataDir) / "fig4.x", Folder / "fig4.x");
+  StartGame();
+  ASSERT_TRUE(Report("person-turn 2 ", 1, TurnTimeout)) << ReadText(Folder / "stderr");
+  const auto shell = Tmux({"display", "-p", "-t", "game", "#{pane_pid}"});
+  ASSERT_TRUE(shell);
+  const std::string pid = shell->substr(0, shell->find('\n'));
+  const std::string children = ReadText("/proc/" + pid + "/task/" + pid + "/children");
+  ASSERT_FALSE(children.empty());
+  ASSERT_EQ(kill(std::atoi(children.c_str()), SIGHUP), 0);
+  status = ExitStatus(30);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 128 + SIGHUP);
+  ExpectScreenPutBack();
+  ExpectTerminalRestored();
+}
+
+// ---- The choice of display ---------------------------------------------------------------
+
+struct Outcome {
+  int Status;
+  std::string Out, Err;
+};
+
+Outcome RunOnPipes(const std::string& folder, const Changes& changes) {
+  int out[2], err[2], in[2];
+  EXPECT_EQ(pipe(out), 0);
+  EXPECT_EQ(pipe(err), 0);
+  EXPECT_EQ(pipe(in), 0);
+  close(in[1]);
+  const std::string command = "cd " + folder + " && exec " + Kelvar;
+  const pid_t pid = Start({"sh", "-c", command}, changes, in[0], out[1], err[1]);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  Outcome run;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0) run.Out.append(buffer, n);
+  while ((n = read(err[0], buffer, sizeof buffer)) > 0) run.Err.append(buffer, n);
+  close(out[0]);
+  close(err[0]);
+  run.Status = Wait(pid);
+  return run;
+}
+
+using DisplayChoiceTest = TerminalGameTest;
+
+const char GraphicsError[] =
+    "Error: Not in graphics mode (use InitGraph and test GraphResult afterwards)";
+
+TEST_F(DisplayChoiceTest, NoDisplayAndNoTerminalEndsWithTheGraphicsError) {
+  const Outcome run = RunOnPipes(Folder.string(), {{"DISPLAY", std::nullopt},
+                                                   {"WAYLAND_DISPLAY", std::nullopt},
+                                                   {"SDL_VIDEODRIVER", std::nullopt},
+                                                   {"KELVAR_DISPLAY", std::nullopt}});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find(GraphicsError), std::string::npos) << run.Out;
+  EXPECT_NE(run.Err.find("not both a terminal"), std::string::npos) << run.Err;
+}
+
+TEST_F(DisplayChoiceTest, TerminalDemandedOnAPipeIsRefusedWithoutTryingAWindow) {
+  const Outcome run =
+      RunOnPipes(Folder.string(), {{"SDL_VIDEODRIVER", "dummy"}, {"KELVAR_DISPLAY", "terminal"}});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find(GraphicsError), std::string::npos) << run.Out;
+  EXPECT_NE(
+      run.Err.find("kelvar: no graphics mode: standard input and output are not both a terminal"),
+      std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Err.find("SDL"), std::string::npos) << run.Err;
+}
+
+}  // namespace

@@ -1,0 +1,406 @@
+// The terminal host's pieces on their own: the bytes the terminal sends
+// (keys, mouse reports and answers mixed, cut anywhere), the choice of mode,
+// the picture's place in the cell grid and the pointer's way back to the
+// screen, and the painting: what is sent after a change must leave the
+// terminal showing what a whole repaint shows, and cost only the change.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/terminal/terminal_parts.h"
+
+namespace {
+
+struct Filtered {
+  std::string Keys;
+  std::vector<PointerReport> Pointer;
+  TerminalAnswers Answers;
+};
+
+// FilterInPieces: the bytes fed in pieces of the given size.
+Filtered FilterInPieces(const std::string& bytes, std::size_t piece) {
+  Filtered f;
+  TerminalInput input;
+  for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    const std::string part = bytes.substr(at, piece);
+    FilterInput(input, reinterpret_cast<const unsigned char*>(part.data()), part.size(), f.Keys,
+                f.Pointer, f.Answers);
+  }
+  FlushInput(input, f.Keys, false);
+  return f;
+}
+
+TEST(TerminalInputTest, ReportsAndAnswersNeverReachTheKeysHoweverTheBytesAreCut) {
+  const std::string stream =
+      "a\x1b[<0;12;7M"             // left press
+      "\x1b[A"                     // arrow up, a key
+      "\x1b[?1016;2$y"             // DECRQM answer
+      "\x1b_Gi=31;OK\x1b\\"        // kitty answer
+      "\x1b[<35;13;8M"             // motion, no button
+      "\x1b[6;16;8t"               // cell size
+      "\x1b[?63;1;2;4;6;9;15;22c"  // device attributes with sixels
+      "\x1b[<0;13;8m"              // left release
+      "\x1b[5~"                    // Page Up, a key
+      " \r";
+  for (std::size_t piece :
+       {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, stream.size()}) {
+    SCOPED_TRACE(piece);
+    const Filtered f = FilterInPieces(stream, piece);
+    EXPECT_EQ(f.Keys, "a\x1b[A\x1b[5~ \r");
+    ASSERT_EQ(f.Pointer.size(), 3u);
+    EXPECT_EQ(f.Pointer[0].Code, 0);
+    EXPECT_EQ(f.Pointer[0].X, 12);
+    EXPECT_EQ(f.Pointer[0].Y, 7);
+    EXPECT_FALSE(f.Pointer[0].Release);
+    EXPECT_EQ(f.Pointer[1].Code, 35);
+    EXPECT_TRUE(f.Pointer[2].Release);
+    EXPECT_TRUE(f.Answers.Attributes);
+    EXPECT_TRUE(f.Answers.Sixel);
+    EXPECT_TRUE(f.Answers.Kitty);
+    EXPECT_EQ(f.Answers.PixelMouse, 2);
+    EXPECT_EQ(f.Answers.CellWidth, 8);
+    EXPECT_EQ(f.Answers.CellHeight, 16);
+  }
+}
+
+TEST(TerminalInputTest, EscapeAloneIsHeldOnlyUntilAPause) {
+  Filtered f;
+  TerminalInput input;
+  const unsigned char escape[] = {0x1b};
+  FilterInput(input, escape, 1, f.Keys, f.Pointer, f.Answers);
+  EXPECT_EQ(f.Keys, "");
+  EXPECT_TRUE(HoldingInput(input));
+  FlushInput(input, f.Keys, false);
+  EXPECT_EQ(f.Keys, "\x1b");
+  EXPECT_FALSE(HoldingInput(input));
+
+  // Esc typed just before a mouse report: the Esc is a key, the report is not.
+  const Filtered both = FilterInPieces("\x1b\x1b[<0;1;1M", 64);
+  EXPECT_EQ(both.Keys, "\x1b");
+  EXPECT_EQ(both.Pointer.size(), 1u);
+
+  // A report cut short is not typed as keys; after a long pause it is dropped.
+  Filtered cut;
+  TerminalInput held;
+  const std::string part = "\x1b[<0;12";
+  FilterInput(held, reinterpret_cast<const unsigned char*>(part.data()), part.size(), cut.Keys,
+              cut.Pointer, cut.Answers);
+  FlushInput(held, cut.Keys, false);
+  EXPECT_TRUE(HoldingInput(held));
+  FlushInput(held, cut.Keys, true);
+  EXPECT_FALSE(HoldingInput(held));
+  EXPECT_EQ(cut.Keys, "");
+  EXPECT_TRUE(cut.Pointer.empty());
+}
+
+TEST(TerminalInputTest, ChoiceOfModeAndMouse) {
+  TerminalAnswers answers;
+  answers.Attributes = true;
+  EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Symbols);
+  answers.Kitty = true;
+  EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Kitty);
+  answers.Sixel = true;
+  EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Sixel);
+  // Without the size of a cell in pixels no pixel picture can be placed.
+  EXPECT_EQ(ChooseMode(answers, 0, 0), TerminalMode::Symbols);
+  // The class 4 (a VT132) is not the sixel feature.
+  const Filtered vt132 = FilterInPieces("\x1b[?4;6c", 64);
+  EXPECT_FALSE(vt132.Answers.Sixel);
+
+  EXPECT_TRUE(MouseUsable(answers, "xterm-256color"));
+  EXPECT_FALSE(MouseUsable(answers, "linux"));
+  answers.SgrMouse = 0;
+  EXPECT_FALSE(MouseUsable(answers, "xterm"));
+  answers.SgrMouse = 2;
+  EXPECT_TRUE(MouseUsable(answers, "linux"));
+  EXPECT_FALSE(PixelMouseUsable(answers));
+  answers.PixelMouse = 2;
+  EXPECT_TRUE(PixelMouseUsable(answers));
+  EXPECT_FALSE(UsableTerm(nullptr));
+  EXPECT_FALSE(UsableTerm("dumb"));
+  EXPECT_TRUE(UsableTerm("tmux-256color"));
+}
+
+TEST(TerminalLayoutTest, PictureKeepsItsShapeFitsAndLeavesTheLastRowInPixelModes) {
+  for (const TerminalSize size : {TerminalSize{80, 24, 6, 13}, TerminalSize{120, 42, 6, 13},
+                                  TerminalSize{300, 80, 10, 20}, TerminalSize{40, 60, 8, 16}}) {
+    SCOPED_TRACE(std::to_string(size.Columns) + "x" + std::to_string(size.Rows));
+    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty, TerminalMode::Symbols}) {
+      const PictureLayout l = LayoutPicture(mode, size);
+      EXPECT_GE(l.Left, 0);
+      EXPECT_GE(l.Top, 0);
+      EXPECT_LE(l.Left + l.Columns, size.Columns);
+      const int usable = mode == TerminalMode::Symbols ? size.Rows : size.Rows - 1;
+      EXPECT_LE(l.Top + l.Rows, usable);
+      // 4:3 within a cell's rounding.
+      EXPECT_NEAR(l.Width * 3.0 / (l.Height * 4.0), 1.0,
+                  mode == TerminalMode::Symbols ? 0.1 : 0.01);
+      if (mode != TerminalMode::Symbols) {
+        EXPECT_LE(l.Width, l.Columns * size.CellWidth);
+        // A sixel band rounded up to six rows stays above the last row.
+        EXPECT_LE((l.Top + l.Rows - 1) * size.CellHeight + l.Height % size.CellHeight + 5,
+                  (size.Rows - 1) * size.CellHeight);
+      }
+    }
+  }
+  // Whole scales where they fit: 1300 x 1000 pixels give 2x.
+  EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {130, 51, 10, 20}).Width, 1280);
+}
+
+TEST(TerminalLayoutTest, PointerReportsLandOnTheScreenPixelsUnderThem) {
+  const TerminalSize size{120, 42, 6, 13};
+  const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);
+  int x, y;
+  // Pixel reports: the picture's first pixel and its last.
+  EXPECT_TRUE(PointerToScreen(l, l.Left * 6 + 1, l.Top * 13 + 1, true, x, y));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_TRUE(PointerToScreen(l, l.Left * 6 + l.Width, l.Top * 13 + l.Height, true, x, y));
+  EXPECT_EQ(x, 639);
+  EXPECT_EQ(y, 479);
+  // Outside: the nearest pixel.
+  EXPECT_FALSE(PointerToScreen(l, 1, 1, true, x, y));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  // A cell report counts by the cell's centre.
+  EXPECT_TRUE(PointerToScreen(l, l.Left + 11, l.Top + 3, false, x, y));
+  EXPECT_EQ(x, 10 * 6 + 3);
+  EXPECT_EQ(y, 2 * 13 + 6);
+  // In symbols mode the cells cover the picture exactly.
+  const PictureLayout s = LayoutPicture(TerminalMode::Symbols, size);
+  EXPECT_TRUE(PointerToScreen(s, s.Left + s.Columns, s.Top + s.Rows, false, x, y));
+  EXPECT_GT(x, 639 - 640 / s.Columns);
+  EXPECT_GT(y, 479 - 480 / s.Rows);
+}
+
+// ---- Painting ------------------------------------------------------------------------
+
+// CellGrid: what a terminal shows after symbol output (cursor moves, 24-bit
+// colours, characters): per cell its text with the colours it was written in.
+class CellGrid {
+ public:
+  void Apply(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+      if (bytes[i] == '\x1b') {
+        ASSERT_EQ(bytes[i + 1], '[') << "only control sequences in symbol output";
+        std::size_t end = i + 2;
+        while (!(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+        const std::string params = bytes.substr(i + 2, end - i - 2);
+        const char final = bytes[end];
+        if (final == 'H') {
+          Row = std::stoi(params) - 1;
+          Column = std::stoi(params.substr(params.find(';') + 1)) - 1;
+        } else if (final == 'J') {
+          Cells.clear();
+        } else if (final == 'm') {
+          Colours = params;
+        }
+        i = end + 1;
+        continue;
+      }
+      // One UTF-8 character.
+      std::size_t length = 1;
+      const auto lead = static_cast<unsigned char>(bytes[i]);
+      if (lead >= 0xf0)
+        length = 4;
+      else if (lead >= 0xe0)
+        length = 3;
+      else if (lead >= 0xc0)
+        length = 2;
+      Cells[{Row, Column}] = bytes.substr(i, length) + "|" + Pen(bytes.substr(i, length));
+      ++Column;
+      i += length;
+    }
+  }
+  std::map<std::pair<int, int>, std::string> Cells;
+
+ private:
+  // Pen: the colours that matter for the character (a space shows only its background).
+  std::string Pen(const std::string& character) {
+    // Keep the latest foreground and background apart, as a terminal does.
+    std::size_t at = 0;
+    while (at < Colours.size()) {
+      const std::size_t next = Colours.find(';', at);
+      const std::string selector = Colours.substr(at, next - at);
+      if ((selector == "38" || selector == "48") && next != std::string::npos) {
+        std::string value;
+        std::size_t p = next + 1;
+        for (int k = 0; k < 4; ++k) {
+          const std::size_t q = Colours.find(';', p);
+          value += Colours.substr(p, q - p) + ",";
+          p = q == std::string::npos ? Colours.size() : q + 1;
+        }
+        (selector == "38" ? Foreground : Background) = value;
+        at = p;
+      } else {
+        at = next == std::string::npos ? Colours.size() : next + 1;
+      }
+    }
+    Colours.clear();
+    if (character == " ") return "bg" + Background;
+    return "fg" + Foreground + "bg" + Background;
+  }
+  int Row = 0, Column = 0;
+  std::string Colours, Foreground, Background;
+};
+
+std::vector<std::uint16_t> Board() {
+  std::vector<std::uint16_t> screen(640 * 480, 0);
+  for (int y = 40; y < 440; ++y)
+    for (int x = 120; x < 520; ++x)
+      screen[y * 640 + x] = ((x - 120) / 50 + (y - 40) / 50) % 2 ? 0x0010 : 0x0004;
+  return screen;
+}
+
+void Fill(std::vector<std::uint16_t>& screen, int x1, int y1, int x2, int y2, std::uint16_t c) {
+  for (int y = y1; y <= y2; ++y)
+    for (int x = x1; x <= x2; ++x) screen[y * 640 + x] = c;
+}
+
+TEST(TerminalPictureTest, SymbolUpdatesLeaveWhatAWholeRepaintShowsAndCostOnlyTheChange) {
+  const PictureLayout layout = LayoutPicture(TerminalMode::Symbols, {100, 40, 8, 16});
+  Picture* painted = NewPicture();
+  ResetPicture(painted, layout);
+  std::vector<std::uint16_t> screen = Board();
+  std::string whole;
+  PaintPicture(painted, screen.data(), 0, 479, whole);
+  CellGrid terminal;
+  terminal.Apply(whole);
+
+  std::string none;
+  PaintPicture(painted, screen.data(), 0, 479, none);
+  EXPECT_EQ(none, "") << "nothing changed, nothing sent";
+
+  // A grey piece on one square and a status word: a few cells change.
+  Fill(screen, 175, 95, 210, 130, 0xC618);
+  Fill(screen, 560, 465, 620, 472, 0xFFFF);
+  std::string change;
+  PaintPicture(painted, screen.data(), 95, 472, change);
+  EXPECT_GT(change.size(), 0u);
+  EXPECT_LT(change.size(), whole.size() / 10);
+  terminal.Apply(change);
+
+  Picture* fresh = NewPicture();
+  ResetPicture(fresh, layout);
+  std::string again;
+  PaintPicture(fresh, screen.data(), 0, 479, again);
+  CellGrid expected;
+  expected.Apply(again);
+  EXPECT_EQ(terminal.Cells, expected.Cells);
+
+  // After a resize the last screen is drawn again whole in the new layout.
+  const PictureLayout smaller = LayoutPicture(TerminalMode::Symbols, {60, 20, 8, 16});
+  ResetPicture(painted, smaller);
+  ResetPicture(fresh, smaller);
+  std::string repaint, direct;
+  RepaintPicture(painted, repaint);
+  PaintPicture(fresh, screen.data(), 0, 479, direct);
+  EXPECT_EQ(repaint, direct);
+  FreePicture(fresh);
+  FreePicture(painted);
+}
+
+// SixelImages: each sixel image sent: the cell it was placed at and its raster size.
+struct Placed {
+  int Row, Column, Width, Height;
+};
+std::vector<Placed> SixelImages(const std::string& bytes) {
+  std::vector<Placed> images;
+  int row = 0, column = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes.compare(i, 2, "\x1b[") == 0) {
+      const std::size_t end = bytes.find_first_of("HJm", i);
+      if (bytes[end] == 'H') std::sscanf(bytes.c_str() + i + 2, "%d;%d", &row, &column);
+    }
+    if (bytes.compare(i, 2, "\x1bP") == 0) {
+      const std::size_t raster = bytes.find('"', i);
+      int w = 0, h = 0;
+      std::sscanf(bytes.c_str() + raster, "\"1;1;%d;%d", &w, &h);
+      images.push_back({row - 1, column - 1, w, h});
+      i = bytes.find("\x1b\\", i);
+    }
+  }
+  return images;
+}
+
+TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
+  const TerminalSize size{120, 42, 6, 13};
+  const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);
+  ASSERT_EQ(l.Width, 640);
+  Picture* painted = NewPicture();
+  ResetPicture(painted, l);
+  std::vector<std::uint16_t> screen = Board();
+  std::string whole;
+  PaintPicture(painted, screen.data(), 0, 479, whole);
+  const std::vector<Placed> first = SixelImages(whole);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].Row, l.Top);
+  EXPECT_EQ(first[0].Column, l.Left);
+  EXPECT_EQ(first[0].Width, l.Columns * 6);
+  EXPECT_EQ(first[0].Height, 480);
+
+  std::string none;
+  PaintPicture(painted, screen.data(), 0, 479, none);
+  EXPECT_EQ(none, "");
+
+  // Two changes far apart: two bands, each from its first changed cell,
+  // covering the change, a whole number of sixel rows high.
+  Fill(screen, 175, 95, 210, 130, 0xC618);
+  Fill(screen, 560, 465, 620, 472, 0xFFFF);
+  std::string change;
+  PaintPicture(painted, screen.data(), 95, 472, change);
+  const std::vector<Placed> bands = SixelImages(change);
+  ASSERT_EQ(bands.size(), 2u);
+  EXPECT_EQ(bands[0].Row, l.Top + 95 / 13);
+  EXPECT_EQ(bands[0].Column, l.Left + 175 / 6);
+  EXPECT_GE((bands[0].Column - l.Left) * 6 + bands[0].Width, 211);
+  EXPECT_GE((bands[0].Row - l.Top) * 13 + bands[0].Height, 131);
+  EXPECT_LE(bands[0].Height, 4 * 13 + 5);  // cell rows 7 to 10
+  EXPECT_EQ(bands[1].Row, l.Top + 465 / 13);
+  EXPECT_GE((bands[1].Row - l.Top) * 13 + bands[1].Height, 473);
+  for (const Placed& band : bands) EXPECT_EQ(band.Height % 6, 0);
+  EXPECT_LT(change.size(), whole.size() / 4);
+  FreePicture(painted);
+}
+
+TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSeen) {
+  const PictureLayout l = LayoutPicture(TerminalMode::Kitty, {120, 42, 6, 13});
+  Picture* painted = NewPicture();
+  ResetPicture(painted, l);
+  std::vector<std::uint16_t> screen = Board();
+  std::string whole;
+  PaintPicture(painted, screen.data(), 0, 479, whole);
+  EXPECT_NE(whole.find("\x1b_Gi=1,q=2,a=T"), std::string::npos) << whole.substr(0, 120);
+
+  // A square changes: image 2 over exactly its cells.
+  Fill(screen, 175, 95, 210, 130, 0xC618);
+  std::string change;
+  PaintPicture(painted, screen.data(), 95, 130, change);
+  int row = 0, column = 0, w = 0, h = 0, columns = 0, rows = 0;
+  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Gi=2,q=2,a=T,f=32,s=%d,v=%d,c=%d,r=%d",
+                        &row, &column, &w, &h, &columns, &rows),
+            6)
+      << change.substr(0, 80);
+  EXPECT_EQ(row - 1, l.Top + 95 / 13);
+  EXPECT_EQ(column - 1, l.Left + 175 / 6);
+  EXPECT_EQ(columns, 210 / 6 - 175 / 6 + 1);
+  EXPECT_EQ(rows, 130 / 13 - 95 / 13 + 1);
+  EXPECT_EQ(w, columns * 6);
+  EXPECT_EQ(h, rows * 13);
+  EXPECT_EQ(change.find("a=d"), std::string::npos) << "image 1 is still seen around it";
+
+  // A larger change over the same cells hides image 2 entirely: it goes.
+  Fill(screen, 150, 80, 250, 150, 0xF800);
+  std::string cover;
+  PaintPicture(painted, screen.data(), 80, 150, cover);
+  EXPECT_NE(cover.find("\x1b_Gi=3,q=2,a=T"), std::string::npos);
+  EXPECT_NE(cover.find("\x1b_Ga=d,d=I,q=2,i=2\x1b\\"), std::string::npos);
+  EXPECT_EQ(cover.find("i=1\x1b"), std::string::npos);
+  FreePicture(painted);
+}
+
+}  // namespace
