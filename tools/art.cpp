@@ -711,7 +711,7 @@ int DrawIcon(const char* sizeText, const std::string& name) {
   }
   const int side = static_cast<int>(size);
   const std::vector<std::uint8_t> rgba = MakeIcon(side);
-  return WriteRgbaPng(name, side, side, rgba.data()) ? 0 : 1;
+  return WritePng(name, side, side, true, rgba.data()) ? 0 : 1;
 }
 
 int DrawPictures(const std::string& dir) {

@@ -6,7 +6,7 @@
 
 bool PngAvailable() { return false; }
 
-bool WriteRgbaPng(const std::string& name, int, int, const std::uint8_t*) {
+bool WritePng(const std::string& name, int, int, bool, const std::uint8_t*) {
   std::fprintf(stderr, "%s: this kelvar-art was built without libpng\n", name.c_str());
   return false;
 }

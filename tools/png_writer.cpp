@@ -8,7 +8,8 @@
 
 bool PngAvailable() { return true; }
 
-bool WriteRgbaPng(const std::string& name, int width, int height, const std::uint8_t* pixels) {
+bool WritePng(const std::string& name, int width, int height, bool alpha,
+              const std::uint8_t* pixels) {
   std::FILE* file = std::fopen(name.c_str(), "wb");
   if (file == nullptr) {
     std::fprintf(stderr, "%s: %s\n", name.c_str(), std::strerror(errno));
@@ -24,11 +25,12 @@ bool WriteRgbaPng(const std::string& name, int width, int height, const std::uin
   }
   png_init_io(png, file);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+               alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * (alpha ? 4 : 3);
   for (int y = 0; y < height; ++y)
-    png_write_row(png, const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * width * 4));
+    png_write_row(png, const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * rowBytes));
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   if (std::fclose(file) != 0) {

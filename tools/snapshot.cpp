@@ -19,7 +19,6 @@
 //                        the build's data folder)
 //   --seed N             seed of the square textures (default 1)
 
-#include <png.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +31,7 @@
 
 #include "display/display.h"
 #include "rules/rules.h"
+#include "tools/png_writer.h"
 
 #ifndef KELVAR_DATA_DIR
 #define KELVAR_DATA_DIR "."
@@ -124,46 +124,22 @@ std::string Absolute(const std::string& path) {
   return std::string(here) + "/" + path;
 }
 
-// WritePng: the screen read back pixel by pixel, 5-6-5 widened to 8 bits a
+// WriteScreenPng: the screen read back pixel by pixel, 5-6-5 widened to 8 bits a
 // channel by repeating the top bits.
-bool WritePng(const std::string& name) {
+bool WriteScreenPng(const std::string& name) {
   constexpr int Width = 640, Height = 480;
-  std::vector<png_byte> rgb(Width * Height * 3);
+  std::vector<std::uint8_t> rgb(Width * Height * 3);
   for (int y = 0; y < Height; ++y) {
     for (int x = 0; x < Width; ++x) {
       const Colour c = ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
       const int r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
-      png_byte* out = &rgb[(y * Width + x) * 3];
-      out[0] = static_cast<png_byte>((r << 3) | (r >> 2));
-      out[1] = static_cast<png_byte>((g << 2) | (g >> 4));
-      out[2] = static_cast<png_byte>((b << 3) | (b >> 2));
+      std::uint8_t* out = &rgb[(y * Width + x) * 3];
+      out[0] = static_cast<std::uint8_t>((r << 3) | (r >> 2));
+      out[1] = static_cast<std::uint8_t>((g << 2) | (g >> 4));
+      out[2] = static_cast<std::uint8_t>((b << 3) | (b >> 2));
     }
   }
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "%s: %s\n", name.c_str(), std::strerror(errno));
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
-  if (info == nullptr || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    std::fprintf(stderr, "%s: cannot write the PNG\n", name.c_str());
-    return false;
-  }
-  png_init_io(png, file);
-  png_set_IHDR(png, info, Width, Height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < Height; ++y) png_write_row(png, &rgb[y * Width * 3]);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  if (std::fclose(file) != 0) {
-    std::fprintf(stderr, "%s: %s\n", name.c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
+  return WritePng(name, Width, Height, false, rgb.data());
 }
 
 }  // namespace
@@ -214,7 +190,7 @@ int main(int argc, char** argv) {
     if (std::sscanf(options.Pointer.c_str(), "%d,%d", &x, &y) != 2) Usage(argv[0]);
     DrawPointer(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
   }
-  const bool written = WritePng(output);
+  const bool written = WriteScreenPng(output);
   CloseGraphics();
   return written ? 0 : 1;
 }
