@@ -8,11 +8,13 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "display/display.h"
 #include "rules/runtime.h"
 
 namespace fuzz {
@@ -55,6 +57,19 @@ inline void Start() {
   SetRunErrorExit(ThrowRunError);
   stdout = std::fopen("/dev/null", "w");
   stderr = std::fopen("/dev/null", "w");
+}
+
+// OpenScreen: the graphics mode, kept open after a run-time error. The
+// platform takes every signal still at its default on start, to put the
+// terminal back; libFuzzer then leaves them alone, and its own timers
+// (SIGALRM) and stop requests would end the run as signals. They go back to
+// their defaults here, so libFuzzer installs its handlers after this.
+inline void OpenScreen() {
+  InitGraph(Driver64K, Mode640x480, "");
+  if (GraphResult() != 0) std::abort();
+  SetRunErrorShutdown(nullptr);
+  for (int signal : {SIGALRM, SIGINT, SIGTERM, SIGUSR1, SIGUSR2, SIGXFSZ})
+    std::signal(signal, SIG_DFL);
 }
 
 // WriteInput: the input as the named file of the temporary folder; answers

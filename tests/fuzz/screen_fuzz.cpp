@@ -7,11 +7,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::Start();
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  InitGraph(Driver64K, Mode640x480, "");
-  if (GraphResult() != 0) std::abort();
-  // The harness lives on after an error: the screen must stay open.
-  SetRunErrorShutdown(nullptr);
+  fuzz::OpenScreen();
   return 0;
 }
 
