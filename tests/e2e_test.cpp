@@ -33,36 +33,11 @@
 #include <vector>
 
 #include "display/display.h"
-
-extern char** environ;
+#include "tests/process_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-const std::string Kelvar = KELVAR_BINARY_DIR "/kelvar";
-const std::string Probe = KELVAR_BINARY_DIR "/tests/kelvar-probe";
-const std::string DataDir = KELVAR_BINARY_DIR "/data";
-
-// Generous: the sanitizer build searches several times slower.
-constexpr double TurnTimeout = 300;
-
-// ---- Environments ----------------------------------------------------------------------
-
-using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
-
-std::vector<std::string> Environment(const EnvironmentChanges& changes) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    if (changes.count(name) == 0) result.push_back(text);
-  }
-  for (const auto& [name, value] : changes)
-    if (value) result.push_back(name + "=" + *value);
-  return result;
-}
+using namespace support;
 
 // ---- A child process on a pseudo-terminal ---------------------------------------------------
 
@@ -170,15 +145,8 @@ std::optional<std::string> WaitForReport(Child& child, const std::string& prefix
   std::optional<std::string> found;
   Pump(child, seconds, [&] {
     // Whole lines only: a report may arrive in pieces.
-    std::istringstream lines(child.Reports.substr(0, child.Reports.rfind('\n') + 1));
-    std::string line;
-    int seen = 0;
-    while (std::getline(lines, line))
-      if (line.rfind(prefix, 0) == 0 && ++seen == n) {
-        found = line;
-        return true;
-      }
-    return false;
+    found = LineStarting(child.Reports.substr(0, child.Reports.rfind('\n') + 1), prefix, n);
+    return found.has_value();
   });
   return found;
 }
@@ -192,8 +160,6 @@ void Send(Child& child, const std::string& bytes) {
   ASSERT_EQ(write(child.Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
 // TerminalRestored: the settings the program found are back after its end.
 void ExpectTerminalRestored(const Child& child) {
   termios after{};
@@ -205,12 +171,11 @@ void ExpectTerminalRestored(const Child& child) {
 
 // ---- A folder with the game's files -------------------------------------------------------------
 
-class GameFolderTest : public ::testing::Test {
+class GameFolderTest : public FolderTest {
  protected:
+  GameFolderTest() : FolderTest("kelvar-e2e") {}
   void SetUp() override {
-    char name[] = "/tmp/kelvar-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    Folder = name;
+    FolderTest::SetUp();
     for (const auto& entry : fs::directory_iterator(DataDir))
       if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
     ASSERT_TRUE(fs::exists(Folder / "kelvar.in"));
@@ -218,8 +183,7 @@ class GameFolderTest : public ::testing::Test {
   }
   void TearDown() override {
     CloseChild(Game);
-    std::error_code ignored;
-    fs::remove_all(Folder, ignored);
+    FolderTest::TearDown();
   }
 
   Child Run(const std::string& program, const EnvironmentChanges& changes) {
@@ -227,7 +191,6 @@ class GameFolderTest : public ::testing::Test {
     return Game;
   }
 
-  fs::path Folder;
   Child Game;
 };
 
@@ -599,60 +562,6 @@ TEST_F(FailurePathTest, NoDisplayEndsWithTheGraphicsError) {
 // ---- A real window under Xvfb
 // -----------------------------------------------------------------------
 
-// FindProgram: the program's path on PATH, "" when it is not installed.
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    const std::string candidate = folder + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
-// Capture: runs a program to its end and answers its standard output.
-std::optional<std::string> Capture(const std::vector<std::string>& args,
-                                   const EnvironmentChanges& changes) {
-  const std::string program = FindProgram(args[0]);
-  if (program.empty()) return std::nullopt;
-  const std::vector<std::string> environment = Environment(changes);
-  std::vector<char*> envp;
-  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-  envp.push_back(nullptr);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  int out[2];
-  if (pipe(out) != 0) return std::nullopt;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 2);
-    close(out[0]);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(out[0]);
-  int status;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return text;
-}
-
-struct Rgb {
-  int R, G, B;
-  bool operator==(const Rgb&) const = default;
-};
-
 // ToRgb: a 5-6-5 colour as the window shows it, each channel's bits repeated.
 Rgb ToRgb(Colour c) {
   const int r = c >> 11, g = (c >> 5) & 63, b = c & 31;
@@ -691,56 +600,11 @@ bool SameArea(const Picture& a, const Picture& b, int x1, int y1, int x2, int y2
   return true;
 }
 
-class XvfbSession {
- public:
-  ~XvfbSession() {
-    if (Server > 0) {
-      kill(Server, SIGTERM);
-      int status;
-      waitpid(Server, &status, 0);
-    }
-  }
-
-  bool Start() {
-    const std::string xvfb = FindProgram("Xvfb");
-    if (xvfb.empty()) return false;
-    for (int n = 70; n < 120; ++n) {
-      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (access(lock.c_str(), F_OK) == 0 || access(socket.c_str(), F_OK) == 0) continue;
-      Display = ":" + std::to_string(n);
-      Server = fork();
-      if (Server == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(xvfb.c_str(), "Xvfb", Display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-              "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      for (int i = 0; i < 100; ++i) {
-        if (access(socket.c_str(), F_OK) == 0) return true;
-        int status;
-        if (waitpid(Server, &status, WNOHANG) == Server) break;
-        Sleep(0.1);
-      }
-      if (Server > 0) kill(Server, SIGTERM);
-      int status;
-      waitpid(Server, &status, 0);
-      Server = -1;
-    }
-    return false;
-  }
-
-  EnvironmentChanges Env() const {
-    return {
-        {"DISPLAY", Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
-  }
-
-  std::string Display;
-  pid_t Server = -1;
-};
+// WindowEnvironment: the game's environment for a window on the server.
+EnvironmentChanges WindowEnvironment(const XvfbServer& x) {
+  return {
+      {"DISPLAY", x.Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
+}
 
 class RealWindowTest : public GameFolderTest {
  protected:
@@ -748,12 +612,10 @@ class RealWindowTest : public GameFolderTest {
     GameFolderTest::SetUp();
     for (const char* tool : {"Xvfb", "xdotool", "import"})
       if (FindProgram(tool).empty()) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(X.Start()) << "Xvfb did not start";
+    ASSERT_TRUE(X.Start(70, 120, "1280x1024x24", false)) << "Xvfb did not start";
   }
 
-  std::optional<std::string> Tool(const std::vector<std::string>& args) {
-    return Capture(args, X.Env());
-  }
+  std::optional<std::string> Tool(const std::vector<std::string>& args) { return X.Tool(args); }
 
   // FindWindow: the game's window and the place of its picture in it.
   bool FindWindow(double seconds) {
@@ -792,25 +654,13 @@ class RealWindowTest : public GameFolderTest {
 
   // Shot: the window's picture, one screenshot pixel per screen pixel.
   std::optional<Picture> Shot() {
-    const auto ppm = Tool({"import", "-window", Window, "-depth", "8", "ppm:-"});
-    if (!ppm) return std::nullopt;
-    std::istringstream in(*ppm);
-    std::string magic;
-    int w, h, max;
-    in >> magic >> w >> h >> max;
-    in.get();
-    if (magic != "P6" || w != Width || h != Height || max != 255) return std::nullopt;
-    const std::size_t start = static_cast<std::size_t>(in.tellg());
-    if (ppm->size() < start + static_cast<std::size_t>(w) * h * 3) return std::nullopt;
+    const auto image = X.Screenshot(Window);
+    if (!image || image->Width != Width || image->Height != Height) return std::nullopt;
     Picture picture;
     for (int y = 0; y < 480; ++y)
-      for (int x = 0; x < 640; ++x) {
-        const int wx = PictureX + (2 * x + 1) * PictureW / 1280;
-        const int wy = PictureY + (2 * y + 1) * PictureH / 960;
-        const auto* p =
-            reinterpret_cast<const unsigned char*>(ppm->data() + start + (wy * w + wx) * 3);
-        picture.Pixels.push_back({p[0], p[1], p[2]});
-      }
+      for (int x = 0; x < 640; ++x)
+        picture.Pixels.push_back(image->At(PictureX + (2 * x + 1) * PictureW / 1280,
+                                           PictureY + (2 * y + 1) * PictureH / 960));
     return picture;
   }
 
@@ -830,24 +680,16 @@ class RealWindowTest : public GameFolderTest {
   void ClickScreen(int x, int y) {
     const int wx = PictureX + (2 * x + 1) * PictureW / 1280;
     const int wy = PictureY + (2 * y + 1) * PictureH / 960;
-    ASSERT_TRUE(
-        Tool({"xdotool", "mousemove", "--window", Window, std::to_string(wx), std::to_string(wy)}));
-    Sleep(0.1);
-    ASSERT_TRUE(Tool({"xdotool", "click", "1"}));
-    // Clicks closer than 0.3 seconds are not taken.
-    Sleep(0.5);
+    X.Click(Window, wx, wy);
   }
 
   void ClickSquare(char file, int rank) {
     ClickScreen(BoardLeft + 48 * (file - 'a') + 24, BoardTop + 48 * (8 - rank) + 24);
   }
 
-  void Key(const std::string& name) {
-    Tool({"xdotool", "windowfocus", Window});
-    ASSERT_TRUE(Tool({"xdotool", "key", name}));
-  }
+  void Key(const std::string& name) { X.Key(Window, name); }
 
-  XvfbSession X;
+  XvfbServer X;
   std::string Window;
   int Width = 0, Height = 0, PictureX = 0, PictureY = 0, PictureW = 640, PictureH = 480;
 };
@@ -875,7 +717,7 @@ int Count(const std::string& text, char c) {
 }
 
 TEST_F(RealWindowTest, MouseMovesRefusalInABoxAndEscape) {
-  Run(Kelvar, X.Env());
+  Run(Kelvar, WindowEnvironment(X));
   ASSERT_TRUE(FindWindow(60)) << Game.Output;
   EXPECT_EQ(Game.Output.find("Could Not find mouse"), std::string::npos) << Game.Output;
 
@@ -994,7 +836,7 @@ TEST_F(InstalledGameTest, StartsFromAnEmptyFolderShowsTheBoardAndEndsWithItsWind
   ASSERT_FALSE(game.empty()) << named << " is not on PATH";
   for (const auto& entry : fs::directory_iterator(Folder)) fs::remove(entry.path());
 
-  Run(game, X.Env());
+  Run(game, WindowEnvironment(X));
   ASSERT_TRUE(FindWindow(60)) << Game.Output;
   const Picture waiting = Reference([] { ShowStatus("waiting"); });
   const auto first = WaitForShot(TurnTimeout, [&](const Picture& shot) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rules/rules.h"
+#include "tests/process_support.h"
 
 namespace {
 
@@ -124,18 +125,13 @@ Grid GridFromBoard() {
 
 // ---- Positions ---------------------------------------------------------------
 
-class PerftTest : public ::testing::Test {
+class PerftTest : public support::FolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kelvar-perft-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Dir = pattern;
-  }
-  void TearDown() override { fs::remove_all(Dir); }
+  PerftTest() : FolderTest("kelvar-perft") {}
 
   // Writes the twelve lines to a file and loads it.
   std::string Load(const std::vector<std::string>& lines) {
-    const fs::path path = Dir / "position.in";
+    const fs::path path = Folder / "position.in";
     std::ofstream out(path);
     for (const std::string& line : lines) out << line << "\n";
     out.close();
@@ -151,7 +147,6 @@ class PerftTest : public ::testing::Test {
           << "depth " << depth;
   }
 
-  fs::path Dir;
   LegalMoveArray Moves;
 };
 
@@ -254,11 +249,11 @@ RunResult RunPerft(const std::string& arguments, const fs::path& dir) {
 
 TEST_F(PerftTest, ProgramPrintsTheCountAndTheDivision) {
   const std::string opening = KELVAR_SOURCE_DIR "/data/kelvar.in";
-  RunResult result = RunPerft(opening + " 3", Dir);
+  RunResult result = RunPerft(opening + " 3", Folder);
   EXPECT_EQ(result.Status, 0);
   EXPECT_EQ(result.Out, "8902\n");
 
-  result = RunPerft(opening + " 3 --divide", Dir);
+  result = RunPerft(opening + " 3 --divide", Folder);
   EXPECT_EQ(result.Status, 0);
   std::istringstream lines(result.Out);
   std::string line;
@@ -286,9 +281,9 @@ TEST_F(PerftTest, ProgramPrintsTheCountAndTheDivision) {
   EXPECT_EQ(sum, 8902u);
   EXPECT_FALSE(std::getline(lines, line)) << "the count is the last line";
 
-  result = RunPerft(opening + " 2 2", Dir);
+  result = RunPerft(opening + " 2 2", Folder);
   EXPECT_EQ(result.Out, "400\n");
-  result = RunPerft(opening + " 0", Dir);
+  result = RunPerft(opening + " 0", Folder);
   EXPECT_EQ(result.Out, "1\n");
 }
 
@@ -297,16 +292,16 @@ TEST_F(PerftTest, ProgramRefusesBadArguments) {
   for (const std::string& arguments :
        {std::string(""), opening, opening + " x", opening + " -1", opening + " 2 3",
         opening + " 2 1 5", opening + " 2 --fast"}) {
-    const RunResult result = RunPerft(arguments, Dir);
+    const RunResult result = RunPerft(arguments, Folder);
     EXPECT_NE(result.Status, 0) << arguments;
     EXPECT_EQ(result.Out, "") << arguments;
     EXPECT_NE(result.Err.find("kelvar-perft:"), std::string::npos) << arguments;
   }
-  RunResult result = RunPerft((Dir / "missing.in").string() + " 2", Dir);
+  RunResult result = RunPerft((Folder / "missing.in").string() + " 2", Folder);
   EXPECT_EQ(result.Status, 2);
   EXPECT_NE(result.Err.find("cannot open"), std::string::npos);
-  std::ofstream(Dir / "bad.in") << "e2 e9\n";
-  result = RunPerft((Dir / "bad.in").string() + " 2", Dir);
+  std::ofstream(Folder / "bad.in") << "e2 e9\n";
+  result = RunPerft((Folder / "bad.in").string() + " 2", Folder);
   EXPECT_EQ(result.Status, 201);
   EXPECT_NE(result.Err.find(":1: bad square \"e9\""), std::string::npos) << result.Err;
 }

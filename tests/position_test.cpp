@@ -14,6 +14,7 @@
 #include <string>
 
 #include "rules/rules.h"
+#include "tests/process_support.h"
 
 namespace {
 
@@ -34,31 +35,19 @@ struct ChildResult {
   std::string Err;
 };
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class PositionTest : public ::testing::Test {
+class PositionTest : public support::FolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kelvar-position-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Dir = pattern;
-  }
-  void TearDown() override { fs::remove_all(Dir); }
+  PositionTest() : FolderTest("kelvar-position") {}
 
   void Write(const std::string& text, const char* name = "kelvar.in") {
-    std::ofstream out(Dir / name, std::ios::binary);
+    std::ofstream out(Folder / name, std::ios::binary);
     out << text;
   }
 
   // Loads the file in this process; for inputs that are accepted.
   void Load(const std::string& text) {
     Write(text);
-    LoadPosition((Dir / "kelvar.in").c_str());
+    LoadPosition((Folder / "kelvar.in").c_str());
   }
 
   // Loads "kelvar.in" in a child process working in the temporary folder,
@@ -69,7 +58,7 @@ class PositionTest : public ::testing::Test {
     std::fflush(stderr);
     const pid_t pid = fork();
     if (pid == 0) {
-      if (chdir(Dir.c_str()) != 0) _exit(120);
+      if (chdir(Folder.c_str()) != 0) _exit(120);
       const int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = together ? out : open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0) _exit(121);
@@ -83,8 +72,8 @@ class PositionTest : public ::testing::Test {
     ChildResult result;
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.Status = WEXITSTATUS(status);
-    result.Out = ReadAll(Dir / "child.out");
-    if (!together) result.Err = ReadAll(Dir / "child.err");
+    result.Out = support::ReadText(Folder / "child.out");
+    if (!together) result.Err = support::ReadText(Folder / "child.err");
     return result;
   }
 
@@ -97,8 +86,6 @@ class PositionTest : public ::testing::Test {
     EXPECT_TRUE(IsReport(result.Out, 201)) << result.Out;
     EXPECT_EQ(result.Err, message + "\n") << "file:\n" << text;
   }
-
-  fs::path Dir;
 };
 
 const std::string Opening =
@@ -232,7 +219,7 @@ TEST_F(PositionTest, FilesThatCannotBeReadEndWithTheSystemsNumber) {
   EXPECT_TRUE(IsReport(result.Out, 2)) << result.Out;
   EXPECT_EQ(result.Err, "kelvar.in: cannot open: No such file or directory\n");
 
-  fs::create_directory(Dir / "kelvar.in");  // opens, but reading fails
+  fs::create_directory(Folder / "kelvar.in");  // opens, but reading fails
   result = LoadInChild();
   EXPECT_EQ(result.Status, EISDIR);
   EXPECT_TRUE(IsReport(result.Out, EISDIR)) << result.Out;
@@ -250,7 +237,7 @@ TEST_F(PositionTest, ExitHandlerLetsAHarnessCatchTheError) {
   Write("a2 z9\n");
   int caught = 0;
   try {
-    LoadPosition((Dir / "kelvar.in").c_str());
+    LoadPosition((Folder / "kelvar.in").c_str());
   } catch (const ThrownRunError& error) {
     caught = error.Code;
   }
@@ -259,7 +246,7 @@ TEST_F(PositionTest, ExitHandlerLetsAHarnessCatchTheError) {
   Load(Opening);
   EXPECT_EQ(PieceCount1, 16);
   SetRunErrorExit([](int) {});
-  fs::remove(Dir / "kelvar.in");
+  fs::remove(Folder / "kelvar.in");
   ChildResult result = LoadInChild();
   EXPECT_EQ(result.Status, 2);
   SetRunErrorExit(nullptr);

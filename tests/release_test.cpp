@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,11 +32,6 @@ struct RunResult {
   std::string Err;
 };
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Run: a shell command line with no input; the two streams apart.
 RunResult Shell(const std::string& command, const fs::path& scratch) {
   const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
@@ -42,8 +39,8 @@ RunResult Shell(const std::string& command, const fs::path& scratch) {
   const int status = std::system(line.c_str());
   RunResult result;
   result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.Out = ReadAll(out);
-  result.Err = ReadAll(err);
+  result.Out = support::ReadText(out);
+  result.Err = support::ReadText(err);
   return result;
 }
 
@@ -51,41 +48,32 @@ RunResult Shell(const std::string& command, const fs::path& scratch) {
 const std::string NoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ";
 const std::string Headless = "env SDL_VIDEODRIVER=dummy ";
 
-class ReleaseTest : public ::testing::Test {
+class ReleaseTest : public support::FolderTest {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/kelvar-release-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    Scratch = name;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(Scratch, ignored);
-  }
+  ReleaseTest() : FolderTest("kelvar-release") {}
   // GameFolder: a folder with the game's files, as the build leaves them.
   fs::path GameFolder() {
-    const fs::path folder = Scratch / "game";
+    const fs::path folder = Folder / "game";
     fs::create_directories(folder);
     for (const auto& entry : fs::directory_iterator(BinaryDir + "/data"))
       fs::copy_file(entry.path(), folder / entry.path().filename());
     return folder;
   }
   RunResult RunGameIn(const fs::path& folder) {
-    return Shell("cd '" + folder.string() + "' && " + Headless + Game, Scratch);
+    return Shell("cd '" + folder.string() + "' && " + Headless + Game, Folder);
   }
-  fs::path Scratch;
 };
 
 // ---- The game's own options -------------------------------------------------------------
 
 TEST_F(ReleaseTest, VersionAndHelpAnswerWithoutAScreen) {
   for (const char* arguments : {"--version", "extra --version", "--version --help"}) {
-    const RunResult result = Shell(NoDisplay + Game + " " + arguments, Scratch);
+    const RunResult result = Shell(NoDisplay + Game + " " + arguments, Folder);
     EXPECT_EQ(result.Status, 0) << arguments;
     EXPECT_EQ(result.Out, "kelvar 1.0.0\n") << arguments;
     EXPECT_EQ(result.Err, "") << arguments;
   }
-  const RunResult help = Shell(NoDisplay + Game + " --help", Scratch);
+  const RunResult help = Shell(NoDisplay + Game + " --help", Folder);
   EXPECT_EQ(help.Status, 0);
   EXPECT_EQ(help.Out.rfind("usage: kelvar", 0), 0u) << help.Out;
   for (const char* topic : {"Esc", "kelvar.in", "PawnFix.x", "Exit status", "201"})
@@ -95,7 +83,7 @@ TEST_F(ReleaseTest, VersionAndHelpAnswerWithoutAScreen) {
 
 TEST_F(ReleaseTest, OtherArgumentsAreIgnored) {
   // The game starts as without them: here it finds no display.
-  const RunResult result = Shell(NoDisplay + Game + " --fullscreen -x", Scratch);
+  const RunResult result = Shell(NoDisplay + Game + " --fullscreen -x", Folder);
   EXPECT_EQ(result.Status, 1);
   EXPECT_NE(result.Out.find("Error: Not in graphics mode"), std::string::npos) << result.Out;
 }
@@ -105,12 +93,12 @@ TEST_F(ReleaseTest, OtherArgumentsAreIgnored) {
 TEST_F(ReleaseTest, ToolsAnswerHelpAndRefuseUnknownOptions) {
   for (const std::string tool : {"kelvar-perft", "kelvar-bench", "kelvar-snapshot", "kelvar-art"}) {
     const std::string program = BinaryDir + "/tools/" + tool;
-    const RunResult help = Shell(Headless + program + " --help", Scratch);
+    const RunResult help = Shell(Headless + program + " --help", Folder);
     EXPECT_EQ(help.Status, 0) << tool << help.Err;
     EXPECT_EQ(help.Out.rfind("usage: " + tool, 0), 0u) << tool << ": " << help.Out;
     EXPECT_EQ(help.Err, "") << tool;
 
-    const RunResult refused = Shell(Headless + program + " --no-such-option", Scratch);
+    const RunResult refused = Shell(Headless + program + " --no-such-option", Folder);
     EXPECT_EQ(refused.Status, 2) << tool;
     EXPECT_EQ(refused.Out, "") << tool;
     EXPECT_NE(refused.Err.find("usage: " + tool), std::string::npos) << tool << refused.Err;
@@ -198,21 +186,21 @@ void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
 }
 
 TEST_F(ReleaseTest, InstallWithAPrefixGivesAWorkingLauncher) {
-  const fs::path prefix = Scratch / "prefix";
+  const fs::path prefix = Folder / "prefix";
   const RunResult result =
-      Shell("cmake --install '" + BinaryDir + "' --prefix '" + prefix.string() + "'", Scratch);
+      Shell("cmake --install '" + BinaryDir + "' --prefix '" + prefix.string() + "'", Folder);
   ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
-  ExpectInstalledGame(prefix, Scratch);
+  ExpectInstalledGame(prefix, Folder);
 }
 
 TEST_F(ReleaseTest, InstallHonoursDestdir) {
-  const fs::path stage = Scratch / "stage";
+  const fs::path stage = Folder / "stage";
   const RunResult result = Shell("DESTDIR='" + stage.string() + "' cmake --install '" + BinaryDir +
                                      "' --prefix /opt/kelvar-test",
-                                 Scratch);
+                                 Folder);
   ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
   EXPECT_FALSE(fs::exists("/opt/kelvar-test"));
-  ExpectInstalledGame(stage / "opt/kelvar-test", Scratch);
+  ExpectInstalledGame(stage / "opt/kelvar-test", Folder);
 }
 
 // ---- Building the game alone ---------------------------------------------------------------
@@ -224,34 +212,33 @@ const std::string WithoutSuiteLibraries =
     " -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON";
 
 TEST_F(ReleaseTest, TheGameBuildsWithoutTheSuitesLibraries) {
-  RunResult result = Shell("cmake -S '" + SourceDir + "' -B '" + (Scratch / "off").string() +
+  RunResult result = Shell("cmake -S '" + SourceDir + "' -B '" + (Folder / "off").string() +
                                "' -DKELVAR_TESTS=OFF -DKELVAR_TOOLS=OFF -DKELVAR_BENCHMARKS=OFF" +
                                WithoutSuiteLibraries,
-                           Scratch);
+                           Folder);
   EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
   EXPECT_NE(result.Out.find("libpng not found, the icons and kelvar-snapshot are skipped"),
             std::string::npos)
       << result.Out;
   // And the game and its pictures build there.
-  result =
-      Shell("cmake --build '" + (Scratch / "off").string() + "' -j2 --target kelvar kelvar-data",
-            Scratch);
+  result = Shell(
+      "cmake --build '" + (Folder / "off").string() + "' -j2 --target kelvar kelvar-data", Folder);
   EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
-  EXPECT_TRUE(fs::exists(Scratch / "off/kelvar"));
-  EXPECT_EQ(fs::file_size(Scratch / "off/data/PawnFix.x"), 307200u);
+  EXPECT_TRUE(fs::exists(Folder / "off/kelvar"));
+  EXPECT_EQ(fs::file_size(Folder / "off/data/PawnFix.x"), 307200u);
 
   // With everything asked for, each missing library is one note, not a failure.
   result = Shell(
-      "cmake -S '" + SourceDir + "' -B '" + (Scratch / "on").string() + "'" + WithoutSuiteLibraries,
-      Scratch);
+      "cmake -S '" + SourceDir + "' -B '" + (Folder / "on").string() + "'" + WithoutSuiteLibraries,
+      Folder);
   EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
   for (const char* note : {"GoogleTest not found, the test suites are skipped",
                            "Google Benchmark not found, the micro-benchmarks are skipped",
                            "libpng not found, the icons and kelvar-snapshot are skipped"})
     EXPECT_NE(result.Out.find(note), std::string::npos) << note << "\n" << result.Out;
-  EXPECT_FALSE(fs::exists(Scratch / "on/tests"));
-  EXPECT_FALSE(fs::exists(Scratch / "on/bench"));
-  EXPECT_TRUE(fs::exists(Scratch / "on/tools"));
+  EXPECT_FALSE(fs::exists(Folder / "on/tests"));
+  EXPECT_FALSE(fs::exists(Folder / "on/bench"));
+  EXPECT_TRUE(fs::exists(Folder / "on/tools"));
 }
 
 }  // namespace

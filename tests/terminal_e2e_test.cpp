@@ -12,124 +12,27 @@
 // descriptor 3, sent to a file here). Tests skip only when a program they
 // drive (Xvfb, xterm, xdotool, import, tmux) is not installed.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "display/display.h"
 #include "platform/terminal/terminal_parts.h"
-
-extern char** environ;
+#include "tests/process_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-const std::string Kelvar = KELVAR_BINARY_DIR "/kelvar";
-const std::string Probe = KELVAR_BINARY_DIR "/tests/kelvar-probe";
-const std::string DataDir = KELVAR_BINARY_DIR "/data";
-// Generous: the sanitizer build searches several times slower.
-constexpr double TurnTimeout = 300;
-
-void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':'))
-    if (access((folder + "/" + name).c_str(), X_OK) == 0) return folder + "/" + name;
-  return "";
-}
-
-using Changes = std::map<std::string, std::optional<std::string>>;
-
-std::vector<std::string> Environment(const Changes& changes) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (changes.count(text.substr(0, text.find('='))) == 0) result.push_back(text);
-  }
-  for (const auto& [name, value] : changes)
-    if (value) result.push_back(name + "=" + *value);
-  return result;
-}
-
-// Start: a program in the background, its output to /dev/null unless given.
-pid_t Start(const std::vector<std::string>& args, const Changes& changes, int in = -1, int out = -1,
-            int err = -1) {
-  const std::string program = args[0][0] == '/' ? args[0] : FindProgram(args[0]);
-  const std::vector<std::string> environment = Environment(changes);
-  std::vector<char*> envp, argv;
-  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    const int null = open("/dev/null", O_RDWR);
-    dup2(in >= 0 ? in : null, 0);
-    dup2(out >= 0 ? out : null, 1);
-    dup2(err >= 0 ? err : null, 2);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Capture: a tool's standard output; nullopt when it fails.
-std::optional<std::string> Capture(const std::vector<std::string>& args, const Changes& changes) {
-  int out[2];
-  if (pipe(out) != 0) return std::nullopt;
-  const pid_t pid = Start(args, changes, -1, out[1]);
-  close(out[1]);
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(out[0]);
-  if (Wait(pid) != 0) return std::nullopt;
-  return text;
-}
-
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-template <typename Done>
-bool WaitUntil(double seconds, Done done) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  while (Clock::now() < end) {
-    if (done()) return true;
-    Sleep(0.1);
-  }
-  return done();
-}
+using namespace support;
 
 // WithoutLeakCheck: the sanitizer's options for a game that first tries a
 // window: SDL keeps what its failed start allocated. The terminal's own code
@@ -142,12 +45,11 @@ std::string WithoutLeakCheck() {
 
 // ---- A game in a folder of its own, its reports, status and terminal settings in files ----
 
-class TerminalGameTest : public ::testing::Test {
+class TerminalGameTest : public FolderTest {
  protected:
+  TerminalGameTest() : FolderTest("kelvar-term") {}
   void SetUp() override {
-    char name[] = "/tmp/kelvar-term-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    Folder = name;
+    FolderTest::SetUp();
     for (const auto& entry : fs::directory_iterator(DataDir))
       if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
   }
@@ -157,8 +59,7 @@ class TerminalGameTest : public ::testing::Test {
         kill(-pid, SIGKILL);
         Wait(pid);
       }
-    std::error_code ignored;
-    fs::remove_all(Folder, ignored);
+    FolderTest::TearDown();
   }
 
   // GameCommand: the shell line a terminal runs: the game with no display of
@@ -179,15 +80,8 @@ class TerminalGameTest : public ::testing::Test {
   std::optional<std::string> Report(const std::string& prefix, int n, double seconds) {
     std::optional<std::string> found;
     WaitUntil(seconds, [&] {
-      std::istringstream lines(ReadText(Folder / "reports"));
-      std::string line;
-      int seen = 0;
-      while (std::getline(lines, line))
-        if (line.rfind(prefix, 0) == 0 && ++seen == n) {
-          found = line;
-          return true;
-        }
-      return false;
+      found = LineStarting(ReadText(Folder / "reports"), prefix, n);
+      return found.has_value();
     });
     return found;
   }
@@ -209,7 +103,6 @@ class TerminalGameTest : public ::testing::Test {
           << setting << " in " << stty;
   }
 
-  fs::path Folder;
   std::vector<pid_t> Started;
 };
 
@@ -218,10 +111,6 @@ char PieceOn(const std::string& report, char file, int rank) {
   return board.at(static_cast<std::size_t>((8 - rank) * 8 + (file - 'a')));
 }
 
-struct Rgb {
-  int R, G, B;
-};
-
 bool IsGreen(const Rgb& p) { return p.G > 40 && p.R < 30 && p.B < 30; }
 bool IsGrey(const Rgb& p) {
   return p.R > 60 && std::abs(p.R - p.G) < 24 && std::abs(p.G - p.B) < 24;
@@ -229,48 +118,7 @@ bool IsGrey(const Rgb& p) {
 
 // ---- A real sixel terminal ---------------------------------------------------------------
 
-class XvfbServer {
- public:
-  ~XvfbServer() {
-    if (Pid > 0) {
-      kill(Pid, SIGTERM);
-      Wait(Pid);
-    }
-  }
-  bool Start() {
-    for (int n = 120; n < 180; ++n) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0 ||
-          access(socket.c_str(), F_OK) == 0)
-        continue;
-      Display = ":" + std::to_string(n);
-      Pid = ::Start({"Xvfb", Display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
-      // The socket comes before the server takes connections: a client
-      // started too early would fail.
-      if (WaitUntil(10, [&] {
-            return access(socket.c_str(), F_OK) == 0 &&
-                   Capture({"xdotool", "getdisplaygeometry"}, {{"DISPLAY", Display}});
-          }))
-        return true;
-      kill(Pid, SIGTERM);
-      Wait(Pid);
-      Pid = -1;
-    }
-    return false;
-  }
-  std::string Display;
-  pid_t Pid = -1;
-};
-
-// Shot: a screenshot of a window, pixels row by row.
-struct Shot {
-  int Width = 0, Height = 0;
-  std::vector<Rgb> Pixels;
-  Rgb At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= Width || y >= Height) return {0, 0, 0};
-    return Pixels[static_cast<std::size_t>(y * Width + x)];
-  }
-};
+using Shot = Image;
 
 class XtermTest : public TerminalGameTest {
  protected:
@@ -278,19 +126,18 @@ class XtermTest : public TerminalGameTest {
     TerminalGameTest::SetUp();
     for (const char* tool : {"Xvfb", "xterm", "xdotool", "import"})
       if (FindProgram(tool).empty()) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(X.Start());
+    ASSERT_TRUE(X.Start(120, 180, "1024x768x24", true));
     Title = "kelvar-xterm-" + std::to_string(getpid());
     // A VT340 with 256 colour registers shows sixels; the fixed 6 x 13 font
     // and 120 x 42 cells hold the picture at its own size.
-    Started.push_back(::Start({"xterm", "-ti", "vt340", "-xrm", "XTerm*numColorRegisters: 256",
-                               "-xrm", "XTerm*decTerminalID: vt340", "-fn", "fixed", "-geometry",
-                               "120x42+0+0", "-T", Title, "-e", "sh", "-c", GameCommand(false)},
-                              {{"DISPLAY", X.Display}}));
+    Started.push_back(
+        support::Start({"xterm", "-ti", "vt340", "-xrm", "XTerm*numColorRegisters: 256", "-xrm",
+                        "XTerm*decTerminalID: vt340", "-fn", "fixed", "-geometry", "120x42+0+0",
+                        "-T", Title, "-e", "sh", "-c", GameCommand(false)},
+                       {{"DISPLAY", X.Display}}));
   }
 
-  std::optional<std::string> Tool(const std::vector<std::string>& args) {
-    return Capture(args, {{"DISPLAY", X.Display}});
-  }
+  std::optional<std::string> Tool(const std::vector<std::string>& args) { return X.Tool(args); }
 
   bool FindWindow() {
     return WaitUntil(30, [&] {
@@ -301,24 +148,7 @@ class XtermTest : public TerminalGameTest {
     });
   }
 
-  std::optional<Shot> Screenshot() {
-    const auto ppm = Tool({"import", "-window", Window, "-depth", "8", "ppm:-"});
-    if (!ppm) return std::nullopt;
-    std::istringstream in(*ppm);
-    std::string magic;
-    Shot shot;
-    int max;
-    in >> magic >> shot.Width >> shot.Height >> max;
-    in.get();
-    const auto start = static_cast<std::size_t>(in.tellg());
-    if (magic != "P6" ||
-        ppm->size() < start + static_cast<std::size_t>(shot.Width) * shot.Height * 3)
-      return std::nullopt;
-    const auto* p = reinterpret_cast<const unsigned char*>(ppm->data() + start);
-    for (int i = 0; i < shot.Width * shot.Height; ++i, p += 3)
-      shot.Pixels.push_back({p[0], p[1], p[2]});
-    return shot;
-  }
+  std::optional<Shot> Screenshot() { return X.Screenshot(Window); }
 
   // FindBoard: the board's white frame, 385 pixels wide, gives where screen
   // pixel (0, 0) lies in the window.
@@ -370,21 +200,11 @@ class XtermTest : public TerminalGameTest {
     return s;
   }
 
-  void Click(int x, int y) {
-    ASSERT_TRUE(Tool({"xdotool", "mousemove", "--window", Window, std::to_string(OriginX + x),
-                      std::to_string(OriginY + y)}));
-    Sleep(0.1);
-    ASSERT_TRUE(Tool({"xdotool", "click", "1"}));
-    // Clicks closer than 0.3 seconds are not taken.
-    Sleep(0.5);
-  }
+  void Click(int x, int y) { X.Click(Window, OriginX + x, OriginY + y); }
   void ClickSquare(char file, int rank) {
     Click(BoardLeft + 48 * (file - 'a') + 24, BoardTop + 48 * (8 - rank) + 24);
   }
-  void Key(const std::string& name) {
-    Tool({"xdotool", "windowfocus", Window});
-    ASSERT_TRUE(Tool({"xdotool", "key", name}));
-  }
+  void Key(const std::string& name) { X.Key(Window, name); }
 
   // ShowsBox: the refusal's box, as the game draws it, is on the screen.
   bool ShowsBox(const Shot& shot) {
@@ -513,9 +333,9 @@ class TmuxTest : public TerminalGameTest {
     for (const char* file : {"reports", "stderr", "status", "stty"}) fs::remove(Folder / file);
     Tmux({"kill-session", "-t", "game"});
     // Not captured: the server it starts would hold the output open.
-    ASSERT_EQ(Wait(::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d", "-x",
-                            "120", "-y", "42", "-s", "game", GameCommand(true)},
-                           TmuxEnvironment)),
+    ASSERT_EQ(Wait(support::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d",
+                                   "-x", "120", "-y", "42", "-s", "game", GameCommand(true)},
+                                  TmuxEnvironment)),
               0);
   }
   // ExpectScreenPutBack: tmux sees the normal screen, no mouse reporting and
@@ -534,7 +354,7 @@ class TmuxTest : public TerminalGameTest {
     args.insert(args.begin(), {"tmux", "-L", Socket});
     return Capture(args, TmuxEnvironment);
   }
-  const Changes TmuxEnvironment = {{"TERM", "xterm-256color"}, {"TMUX", std::nullopt}};
+  const EnvironmentChanges TmuxEnvironment = {{"TERM", "xterm-256color"}, {"TMUX", std::nullopt}};
 
   // Cell: a cell's symbol and its colours as "r;g;b" (empty: the default).
   struct Cell {
@@ -574,14 +394,7 @@ class TmuxTest : public TerminalGameTest {
           i = end + 1;
           continue;
         }
-        std::size_t length = 1;
-        const auto lead = static_cast<unsigned char>(line[i]);
-        if (lead >= 0xf0)
-          length = 4;
-        else if (lead >= 0xe0)
-          length = 3;
-        else if (lead >= 0xc0)
-          length = 2;
+        const std::size_t length = Utf8Length(line[i]);
         rows.back().push_back({line.substr(i, length), fg, bg});
         i += length;
       }
@@ -737,7 +550,7 @@ struct Outcome {
   std::string Out, Err;
 };
 
-Outcome RunOnPipes(const std::string& folder, const Changes& changes) {
+Outcome RunOnPipes(const std::string& folder, const EnvironmentChanges& changes) {
   int out[2], err[2], in[2];
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);

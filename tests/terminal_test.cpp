@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/terminal/terminal_parts.h"
+#include "tests/process_support.h"
 
 namespace {
 
@@ -203,14 +204,7 @@ class CellGrid {
         continue;
       }
       // One UTF-8 character.
-      std::size_t length = 1;
-      const auto lead = static_cast<unsigned char>(bytes[i]);
-      if (lead >= 0xf0)
-        length = 4;
-      else if (lead >= 0xe0)
-        length = 3;
-      else if (lead >= 0xc0)
-        length = 2;
+      const std::size_t length = support::Utf8Length(bytes[i]);
       Cells[{Row, Column}] = bytes.substr(i, length) + "|" + Pen(bytes.substr(i, length));
       ++Column;
       i += length;

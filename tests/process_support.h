@@ -1,0 +1,271 @@
+// Shared helpers of the suites that run programs and read back what they
+// leave: a folder of a test's own, child processes with a changed
+// environment, the tools found on PATH, and a virtual X server with
+// screenshots of its windows, clicks and keys through xdotool and import.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace support {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The game, the game with a report of each turn, and the game's files, as the build leaves them.
+inline const std::string Kelvar = KELVAR_BINARY_DIR "/kelvar";
+inline const std::string Probe = KELVAR_BINARY_DIR "/tests/kelvar-probe";
+inline const std::string DataDir = KELVAR_BINARY_DIR "/data";
+
+// TurnTimeout: the seconds a game's turn may take; generous, as the sanitizer
+// build searches several times slower.
+constexpr double TurnTimeout = 300;
+
+// Sleep: the calling thread waits, in seconds.
+inline void Sleep(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// WaitUntil: polls done() every 0.1 s for up to the given time; its last answer.
+template <typename Done>
+bool WaitUntil(double seconds, Done done) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < end) {
+    if (done()) return true;
+    Sleep(0.1);
+  }
+  return done();
+}
+
+// ReadText: a file's whole contents, "" when it cannot be read.
+inline std::string ReadText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// FolderTest: a test with a fresh folder /tmp/PREFIX-XXXXXX of its own,
+// removed with all in it afterwards.
+class FolderTest : public ::testing::Test {
+ protected:
+  explicit FolderTest(std::string prefix) : Prefix(std::move(prefix)) {}
+  void SetUp() override {
+    std::string name = "/tmp/" + Prefix + "-XXXXXX";
+    ASSERT_NE(mkdtemp(name.data()), nullptr);
+    Folder = name;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(Folder, ignored);
+  }
+  std::string Prefix;
+  fs::path Folder;
+};
+
+// EnvironmentChanges: variables to set (a value) or to remove (nullopt).
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+// Environment: this process's environment with the changes made.
+inline std::vector<std::string> Environment(const EnvironmentChanges& changes) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (changes.count(text.substr(0, text.find('='))) == 0) result.push_back(text);
+  }
+  for (const auto& [name, value] : changes)
+    if (value) result.push_back(name + "=" + *value);
+  return result;
+}
+
+// FindProgram: the program's path on PATH, "" when it is not installed.
+inline std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':'))
+    if (access((folder + "/" + name).c_str(), X_OK) == 0) return folder + "/" + name;
+  return "";
+}
+
+// Start: a program (a path, or a name looked up on PATH) in the background in
+// a session of its own, its standard streams the given ones or /dev/null.
+inline pid_t Start(const std::vector<std::string>& args, const EnvironmentChanges& changes,
+                   int in = -1, int out = -1, int err = -1) {
+  const std::string program = args[0][0] == '/' ? args[0] : FindProgram(args[0]);
+  const std::vector<std::string> environment = Environment(changes);
+  std::vector<char*> envp, argv;
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int null = open("/dev/null", O_RDWR);
+    dup2(in >= 0 ? in : null, 0);
+    dup2(out >= 0 ? out : null, 1);
+    dup2(err >= 0 ? err : null, 2);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Wait: a child's exit status, 128 + the signal that ended it.
+inline int Wait(pid_t pid) {
+  int status;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Capture: runs a tool to its end; its standard output, nullopt when it fails.
+inline std::optional<std::string> Capture(const std::vector<std::string>& args,
+                                          const EnvironmentChanges& changes) {
+  int out[2];
+  if (pipe(out) != 0) return std::nullopt;
+  const pid_t pid = Start(args, changes, -1, out[1]);
+  close(out[1]);
+  std::string text;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  if (Wait(pid) != 0) return std::nullopt;
+  return text;
+}
+
+// LineStarting: the n-th line (counting from 1) of text that starts with prefix.
+inline std::optional<std::string> LineStarting(const std::string& text, const std::string& prefix,
+                                               int n) {
+  std::istringstream lines(text);
+  std::string line;
+  int seen = 0;
+  while (std::getline(lines, line))
+    if (line.rfind(prefix, 0) == 0 && ++seen == n) return line;
+  return std::nullopt;
+}
+
+// Utf8Length: the bytes of the UTF-8 character that starts with lead.
+inline std::size_t Utf8Length(char lead) {
+  const auto byte = static_cast<unsigned char>(lead);
+  return byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
+}
+
+// Rgb: a pixel as a screenshot gives it, 0 to 255 a channel.
+struct Rgb {
+  int R, G, B;
+  bool operator==(const Rgb&) const = default;
+};
+
+// Image: a screenshot, pixels row by row; black outside it.
+struct Image {
+  int Width = 0, Height = 0;
+  std::vector<Rgb> Pixels;
+  Rgb At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= Width || y >= Height) return {0, 0, 0};
+    return Pixels[static_cast<std::size_t>(y * Width + x)];
+  }
+};
+
+// XvfbServer: a virtual X server on the first free display of a range, ended
+// with the object.
+class XvfbServer {
+ public:
+  ~XvfbServer() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      Wait(Pid);
+    }
+  }
+  // Start: a server with the given screen ("WxHxDEPTH") on a display from
+  // first to last - 1 with neither a lock nor a socket. It counts as started
+  // once its socket is there and, with answering, once xdotool gets an answer
+  // from it (the socket comes before the server takes connections).
+  bool Start(int first, int last, const std::string& screen, bool answering) {
+    for (int n = first; n < last; ++n) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0 ||
+          access(socket.c_str(), F_OK) == 0)
+        continue;
+      Display = ":" + std::to_string(n);
+      Pid = support::Start({"Xvfb", Display, "-screen", "0", screen, "-nolisten", "tcp"}, {});
+      // A server that ended (the display was taken after all) never answers.
+      bool ended = false;
+      for (const auto end = Clock::now() + std::chrono::seconds(10); !ended && Clock::now() < end;
+           Sleep(0.1)) {
+        if (access(socket.c_str(), F_OK) == 0 &&
+            (!answering || Capture({"xdotool", "getdisplaygeometry"}, {{"DISPLAY", Display}})))
+          return true;
+        int status;
+        ended = waitpid(Pid, &status, WNOHANG) == Pid;
+      }
+      if (!ended) {
+        kill(Pid, SIGTERM);
+        Wait(Pid);
+      }
+      Pid = -1;
+    }
+    return false;
+  }
+  // Tool: a tool's output, run on this server's display.
+  std::optional<std::string> Tool(const std::vector<std::string>& args) const {
+    return Capture(args, {{"DISPLAY", Display}});
+  }
+  // Screenshot: a window's picture through import; nullopt when it fails.
+  std::optional<Image> Screenshot(const std::string& window) const {
+    const auto ppm = Tool({"import", "-window", window, "-depth", "8", "ppm:-"});
+    if (!ppm) return std::nullopt;
+    std::istringstream in(*ppm);
+    std::string magic;
+    Image image;
+    int max;
+    in >> magic >> image.Width >> image.Height >> max;
+    in.get();
+    const auto start = static_cast<std::size_t>(in.tellg());
+    // One byte per channel, as -depth 8 asks.
+    if (magic != "P6" || max != 255 ||
+        ppm->size() < start + static_cast<std::size_t>(image.Width) * image.Height * 3)
+      return std::nullopt;
+    const auto* p = reinterpret_cast<const unsigned char*>(ppm->data() + start);
+    for (int i = 0; i < image.Width * image.Height; ++i, p += 3)
+      image.Pixels.push_back({p[0], p[1], p[2]});
+    return image;
+  }
+  // Click: the left button at (x, y) of a window, then a pause: clicks closer
+  // than 0.3 seconds are not taken.
+  void Click(const std::string& window, int x, int y) const {
+    ASSERT_TRUE(
+        Tool({"xdotool", "mousemove", "--window", window, std::to_string(x), std::to_string(y)}));
+    Sleep(0.1);
+    ASSERT_TRUE(Tool({"xdotool", "click", "1"}));
+    Sleep(0.5);
+  }
+  // Key: a key (an X key name) typed into a window.
+  void Key(const std::string& window, const std::string& name) const {
+    Tool({"xdotool", "windowfocus", window});
+    ASSERT_TRUE(Tool({"xdotool", "key", name}));
+  }
+
+  std::string Display;
+  pid_t Pid = -1;
+};
+
+}  // namespace support
