@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host.h"
 #include "platform/terminal/terminal_parts.h"
 
 namespace {
@@ -230,20 +231,10 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   // the picture (sixels come in rows of six).
   const int usableRows = std::max(rows - 1, 1);
   const int width = columns * cw, height = std::max(usableRows * ch - 5, 6);
-  const int scale = std::min(width / PictureWidth, height / PictureHeight);
-  int w, h;
-  if (scale >= 1) {
-    w = PictureWidth * scale;
-    h = PictureHeight * scale;
-  } else if (width * PictureHeight <= height * PictureWidth) {
-    w = width;
-    h = width * PictureHeight / PictureWidth;
-  } else {
-    h = height;
-    w = height * PictureWidth / PictureHeight;
-  }
-  layout.Width = std::max(w, 4);
-  layout.Height = std::max(h, 3);
+  // The same fit as the window's: whole scales, else the largest of the right shape.
+  const PictureRect fit = FitPicture(width, height);
+  layout.Width = std::max(fit.W, 4);
+  layout.Height = std::max(fit.H, 3);
   layout.Columns = (layout.Width + cw - 1) / cw;
   layout.Rows = (layout.Height + ch - 1) / ch;
   layout.Left = std::max((columns - layout.Columns) / 2, 0);
