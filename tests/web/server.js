@@ -1,5 +1,6 @@
 // A static file server for the suite: the build's web/ folder on
-// 127.0.0.1, on a port the system picks.
+// 127.0.0.1, on a port the system picks. It counts what it sends (the
+// files' bytes, per path) for the page-weight figures.
 'use strict';
 
 const http = require('node:http');
@@ -13,11 +14,14 @@ const Types = {
   '.wasm': 'application/wasm',
   '.data': 'application/octet-stream',
   '.png': 'image/png',
+  '.webmanifest': 'application/manifest+json',
 };
 
-// serve(folder): resolves to {url, close()} once listening.
+// serve(folder): resolves to {url, sent(), close()} once listening; sent()
+// lists the files sent so far, {path, bytes} in order.
 function serve(folder) {
   const root = path.resolve(folder);
+  const sent = [];
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
     const file = path.join(root, name.endsWith('/') ? name + 'index.html' : name);
@@ -34,6 +38,7 @@ function serve(folder) {
         'Content-Type': Types[path.extname(file)] || 'application/octet-stream',
         'Cache-Control': 'no-store',
       });
+      sent.push({path: name, bytes: bytes.length});
       response.end(bytes);
     });
   });
@@ -42,6 +47,7 @@ function serve(folder) {
     server.listen(0, '127.0.0.1', () => {
       resolve({
         url: `http://127.0.0.1:${server.address().port}/`,
+        sent: () => sent.slice(),
         close: () => new Promise((done) => server.close(done)),
       });
     });
