@@ -13,12 +13,14 @@
 
 // kelvar_art_deflate: count bytes at bytes as a zlib stream into out (room
 // bytes); its length, or -1 when it does not fit.
+// clang-format off
 EM_JS(int, kelvar_art_deflate, (const std::uint8_t* bytes, int count, std::uint8_t* out, int room), {
   const packed = require('zlib').deflateSync(HEAPU8.subarray(bytes, bytes + count), {level: 9});
   if (packed.length > room) return -1;
   HEAPU8.set(packed, out);
   return packed.length;
 });
+// clang-format on
 
 namespace {
 
@@ -38,7 +40,8 @@ std::uint32_t Crc(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void PutWord(std::vector<std::uint8_t>& out, std::uint32_t word) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(word >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(word >> shift));
 }
 
 // PutChunk: length, type, data and the CRC of type and data.

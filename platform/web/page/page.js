@@ -33,6 +33,7 @@
     output: [], // lines written on standard output and error, in order
     scale: 1, // page pixels per screen pixel
     keys: 'hidden', // the on-screen keys: 'hidden', 'below' or 'beside' the picture
+    window: '', // the window's size ('360x640') at the last layout
   };
   window.kelvarPage = state;
 
@@ -77,6 +78,7 @@
     }
     state.scale = scale;
     state.keys = place;
+    state.window = `${width}x${window.innerHeight}`;
     const pictureWidth = ScreenWidth * scale;
     const pictureHeight = ScreenHeight * scale;
     const roomWidth = width - (place === 'beside' ? keys.offsetWidth : 0);
