@@ -11,7 +11,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const {launchBrowser} = require('./browser.js');
+const {launchBrowser, Phone, PhoneAgent} = require('./browser.js');
 const {serve} = require('./server.js');
 const screen = require('./screen.js');
 
@@ -474,10 +474,6 @@ describe('a game in the browser', () => {
   });
 });
 
-// A phone: a 360 x 640 touch screen, with a phone browser's user agent.
-const Phone = {width: 360, height: 640, hasTouch: true, isMobile: true};
-const PhoneAgent =
-  'Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/131.0.0.0 Mobile Safari/537.36';
 const asPhone = (page) => page.setUserAgent(PhoneAgent);
 
 // tapKey: a tap on the on-screen key of that name.
@@ -569,6 +565,12 @@ describe('on a phone', () => {
     assert.ok(['standalone', 'fullscreen'].includes(manifest.display));
     assert.ok(manifest.name && manifest.short_name && manifest.theme_color && manifest.background_color);
     assert.deepEqual(manifest.icons.map((icon) => [icon.sizes, icon.drawn]), [['192x192', '192x192'], ['512x512', '512x512']]);
+    const session = await page.createCDPSession();
+    // The test's own browser context counts as incognito, where nothing installs.
+    const {installabilityErrors} = await session.send('Page.getInstallabilityErrors');
+    const errors = installabilityErrors.map((error) => error.errorId).filter((id) => id !== 'in-incognito');
+    assert.deepEqual(errors, [], 'Chromium would not install the page');
+    await session.detach();
 
     // A second visit takes nothing of the game from the server.
     from = site.sent().length;
