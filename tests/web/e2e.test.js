@@ -512,6 +512,15 @@ describe('on a phone', () => {
     assertFits(layout, 'the phone');
     assert.deepEqual(layout.keys.map((key) => key.name), ['Enter', 'Esc', 'Space', 'Q']);
     for (const key of layout.keys) assert.ok(key.height >= 40, `the key ${key.name} is too small for a finger`);
+    // A narrower phone, and one turned sideways (the keys beside the picture).
+    for (const [width, height, keys] of [[320, 568, 'below'], [640, 360, 'beside'], [360, 640, 'below']]) {
+      await page.setViewport({...Phone, width, height});
+      await page.waitForFunction((size) => window.kelvarPage.window === size, {}, `${width}x${height}`);
+      const turned = await layoutOf(page);
+      assertFits(turned, `the phone at ${width}x${height}`);
+      assert.equal(turned.keys.length, 4);
+      assert.equal(await page.evaluate(() => window.kelvarPage.keys), keys);
+    }
 
     await clickSquare(page, 'e7', tap);
     await clickSquare(page, 'e5', tap);
