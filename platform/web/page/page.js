@@ -266,7 +266,7 @@
           if (state.phase === 'loading') {
             state.phase = 'playing';
             note.textContent = stage.classList.contains('touch')
-              ? 'You play Black: tap a piece, then its square.'
+              ? 'You play Black: tap a piece, then its square. Esc, then a tap, quits.'
               : 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
             keepOffline();
           }
