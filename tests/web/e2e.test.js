@@ -3,7 +3,9 @@
 //
 //   cd tests/web && npm ci && node --test
 //
-// KELVAR_WEB_BUILD names the build folder (default ../../build-web).
+// KELVAR_WEB_BUILD names the build folder (default ../../build-web);
+// KELVAR_WEB_NETWORK (one of puppeteer's PredefinedNetworkConditions, such
+// as 'Fast 4G') slows the phone's network for its page-weight figures.
 'use strict';
 
 const {describe, test, before, after} = require('node:test');
@@ -11,6 +13,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const {PredefinedNetworkConditions} = require('puppeteer-core');
 const {launchBrowser, Phone, PhoneAgent} = require('./browser.js');
 const {serve} = require('./server.js');
 const screen = require('./screen.js');
@@ -544,7 +547,12 @@ describe('on a phone', () => {
   test('installable and offline: the manifest\'s icons, a cached visit, a reload offline plays, a new build replaces the copy', async (t) => {
     const context = await browser.createBrowserContext();
     let from = site.sent().length;
-    const page = await openGame(Phone, asPhone, context);
+    const network = process.env.KELVAR_WEB_NETWORK;
+    if (network) assert.ok(network in PredefinedNetworkConditions, `KELVAR_WEB_NETWORK: no network "${network}"`);
+    const page = await openGame(Phone, async (page) => {
+      await asPhone(page);
+      if (network) await page.emulateNetworkConditions(PredefinedNetworkConditions[network]);
+    }, context);
     const first = await firstBoard(page);
 
     // The offline copy: every file of the build, in the cache named by sw.js.
@@ -587,10 +595,12 @@ describe('on a phone', () => {
     const cached = await firstBoard(page);
     const cachedVisit = sentSince(from);
     assert.equal(cachedVisit.bytes, 0, `files sent again: ${cachedVisit.paths}`);
+    if (network) t.diagnostic(`network: ${network}`);
     t.diagnostic(`first visit: ${firstVisit.own} bytes for the page and the game, first board at ${first.at} ms; then ${firstVisit.copy} bytes for sw.js and the offline copy`);
     t.diagnostic(`cached visit: ${cachedVisit.bytes} bytes (${cachedVisit.paths.length} requests), first board at ${cached.at} ms`);
 
     // Without a network: the page, the board, and a move answered.
+    if (network) await page.emulateNetworkConditions(null);
     await page.setOfflineMode(true);
     await page.reload();
     const offline = await firstBoard(page);
