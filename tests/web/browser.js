@@ -35,4 +35,10 @@ async function launchBrowser() {
   return browser;
 }
 
-module.exports = {launchBrowser};
+// A phone: a 360 x 640 touch screen, with a phone browser's user agent
+// (for page.setViewport and page.setUserAgent).
+const Phone = {width: 360, height: 640, hasTouch: true, isMobile: true};
+const PhoneAgent =
+  'Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/131.0.0.0 Mobile Safari/537.36';
+
+module.exports = {launchBrowser, Phone, PhoneAgent};

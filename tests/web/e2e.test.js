@@ -3,7 +3,9 @@
 //
 //   cd tests/web && npm ci && node --test
 //
-// KELVAR_WEB_BUILD names the build folder (default ../../build-web).
+// KELVAR_WEB_BUILD names the build folder (default ../../build-web);
+// KELVAR_WEB_NETWORK (one of puppeteer's PredefinedNetworkConditions, such
+// as 'Fast 4G') slows the phone's network for its page-weight figures.
 'use strict';
 
 const {describe, test, before, after} = require('node:test');
@@ -11,7 +13,8 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const {launchBrowser} = require('./browser.js');
+const {PredefinedNetworkConditions} = require('puppeteer-core');
+const {launchBrowser, Phone, PhoneAgent} = require('./browser.js');
 const {serve} = require('./server.js');
 const screen = require('./screen.js');
 
@@ -76,8 +79,8 @@ function presented(record, squares) {
   return new screen.Picture(bytes);
 }
 
-async function openGame(viewport, prepare) {
-  const page = await browser.newPage();
+async function openGame(viewport, prepare, context = browser) {
+  const page = await context.newPage();
   await page.setViewport(viewport);
   if (prepare) await prepare(page);
   const problems = [];
@@ -142,9 +145,17 @@ async function click(page, x, y) {
   await sleep(500);
 }
 
-async function clickSquare(page, square) {
+// tap: a touch at the centre of a screen pixel.
+async function tap(page, x, y) {
+  const point = await pagePoint(page, x, y);
+  await page.touchscreen.tap(point.x, point.y);
+  await sleep(500);
+}
+
+// clickSquare: a click (or another press, such as tap) on a square's centre.
+async function clickSquare(page, square, press = click) {
   const {x, y} = screen.squareCentre(square);
-  await click(page, x, y);
+  await press(page, x, y);
 }
 
 // startFrom: the page's file chooser given a start-position file of this text.
@@ -164,8 +175,82 @@ async function startFrom(page, text) {
 
 const isWaiting = (picture) => screen.showsStatus(picture, 'waiting');
 
+// waitForTurn: waitForShot, then past the first 0.3 s of the person's turn,
+// in which the game takes no click.
+async function waitForTurn(page, check, what) {
+  const picture = await waitForShot(page, check, TurnTimeout, what);
+  await sleep(400);
+  return picture;
+}
+const Refusal = 'That figure cannot be moved there, fool!';
+
 function whitePieces(board) {
   return board.replace(/[^w]/g, '.');
+}
+
+// waitForAnswer: the board after from-to and the computer's answer to it.
+function waitForAnswer(page, opening, from, to) {
+  return waitForShot(
+    page,
+    (picture) => {
+      const now = screen.occupancy(picture);
+      return (
+        isWaiting(picture) &&
+        now[screen.squareIndex(from)] === '.' &&
+        now[screen.squareIndex(to)] === 'b' &&
+        whitePieces(now) !== whitePieces(opening)
+      );
+    },
+    TurnTimeout,
+    `${from}-${to} and the computer's answer`,
+  );
+}
+
+// refuseMove: e5-e3, no pawn's move, pressed; the "Error" box shows.
+async function refuseMove(page, press = click) {
+  await clickSquare(page, 'e5', press);
+  await clickSquare(page, 'e3', press);
+  await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', Refusal), 10000, 'the Error box');
+}
+
+const withoutBox = (picture) => !screen.showsMessageBox(picture, 'Error', Refusal);
+
+// layoutOf: where the canvas, the header's parts and the shown on-screen
+// keys are, and how large the page is.
+async function layoutOf(page) {
+  return page.evaluate(() => {
+    const box = (element) => {
+      const r = element.getBoundingClientRect();
+      return {left: r.left, top: r.top, right: r.right, bottom: r.bottom, width: r.width, height: r.height};
+    };
+    const canvas = document.getElementById('screen');
+    const shown = (element) => element.getClientRects().length > 0;
+    return {
+      viewport: {width: document.documentElement.clientWidth, height: window.innerHeight},
+      scrollWidth: document.documentElement.scrollWidth,
+      scrollHeight: document.documentElement.scrollHeight,
+      canvas: box(canvas),
+      header: [...document.querySelectorAll('#bar > *')].filter(shown).map(box),
+      keys: [...document.querySelectorAll('#keys button')].filter(shown).map((key) => ({name: key.textContent, ...box(key)})),
+      scale: window.kelvarPage.scale,
+      rendering: getComputedStyle(canvas).imageRendering,
+    };
+  });
+}
+
+// assertFits: the whole picture, the header and the keys inside the window,
+// the keys off the picture, and nothing wider than the window.
+function assertFits(layout, what) {
+  const {viewport, canvas} = layout;
+  const inside = (b) => b.left >= 0 && b.top >= 0 && b.right <= viewport.width + 0.01 && b.bottom <= viewport.height + 0.01;
+  assert.ok(inside(canvas), `${what}: the canvas ${JSON.stringify(canvas)} leaves the window`);
+  assert.ok(Math.abs(canvas.width - 640 * layout.scale) < 0.01 && Math.abs(canvas.height - 480 * layout.scale) < 0.01, `${what}: the canvas is not 640x480 at scale ${layout.scale}`);
+  assert.ok(layout.scrollWidth <= viewport.width, `${what}: the page is ${layout.scrollWidth} px wide`);
+  for (const part of [...layout.header, ...layout.keys]) assert.ok(inside(part), `${what}: ${JSON.stringify(part)} leaves the window`);
+  for (const key of layout.keys) {
+    const apart = key.right <= canvas.left || key.left >= canvas.right || key.bottom <= canvas.top || key.top >= canvas.bottom;
+    assert.ok(apart, `${what}: the key ${key.name} covers the picture`);
+  }
 }
 
 async function waitForEnd(page) {
@@ -205,20 +290,7 @@ describe('a game in the browser', () => {
     await clickSquare(page, 'e7');
     await page.evaluate(() => (window.kelvarRecording = true));
     await clickSquare(page, 'e5');
-    const answered = await waitForShot(
-      page,
-      (picture) => {
-        const now = screen.occupancy(picture);
-        return (
-          isWaiting(picture) &&
-          now[screen.squareIndex('e7')] === '.' &&
-          now[screen.squareIndex('e5')] === 'b' &&
-          whitePieces(now) !== whitePieces(opening)
-        );
-      },
-      TurnTimeout,
-      'e7-e5 and the computer\'s answer',
-    );
+    const answered = await waitForAnswer(page, opening, 'e7', 'e5');
     const beforeRefusal = screen.occupancy(answered);
     const presents = await page.evaluate(() => window.kelvarPresents);
     const thinking = presents
@@ -234,20 +306,12 @@ describe('a game in the browser', () => {
     assert.ok(!occupied(thinking[0], 'e7') && occupied(thinking[0], 'e5'), 'e7-e5 not shown while the computer thought');
 
     // e5-e3 is no pawn's move: refused in the "Error" box.
-    const refusal = 'That figure cannot be moved there, fool!';
-    await clickSquare(page, 'e5');
-    await clickSquare(page, 'e3');
-    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', refusal), 10000, 'the Error box');
+    await refuseMove(page);
     // A click while the box waits for its key is stale once the box is gone:
     // it must not pick e7.
     await clickSquare(page, 'e7');
     await page.keyboard.press('Enter');
-    const redrawn = await waitForShot(
-      page,
-      (picture) => !screen.showsMessageBox(picture, 'Error', refusal),
-      10000,
-      'the board without the box',
-    );
+    const redrawn = await waitForShot(page, withoutBox, 10000, 'the board without the box');
     assert.equal(screen.occupancy(redrawn), beforeRefusal);
     await sleep(500);
     const settled = await shot(page);
@@ -268,7 +332,7 @@ describe('a game in the browser', () => {
     await page.close();
   });
 
-  test('the canvas scale, the pointer mapped back at 2x, 1x and scrolled, the cursor', async () => {
+  test('the canvas scale, the pointer mapped back at 2x, 1x and shrunk below 640x480, the cursor', async () => {
     const page = await openGame({width: 1400, height: 1050});
     await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
     const style = await page.evaluate(() => {
@@ -295,12 +359,21 @@ describe('a game in the browser', () => {
     await page.waitForFunction(() => window.kelvarPage.scale === 1);
     await checkPointer(57, 211, 'at 1x');
 
-    // Too small for the screen: the page scrolls, the mapping follows.
-    await page.setViewport({width: 500, height: 400});
-    await page.evaluate(() => window.scrollTo(63, 140));
-    const scrolled = await page.evaluate(() => ({x: window.scrollX, y: window.scrollY}));
-    assert.ok(scrolled.x > 0 && scrolled.y > 0, 'the page did not scroll');
-    await checkPointer(80, 301, 'with the page scrolled');
+    // With a mouse and keyboard, no on-screen keys.
+    assert.deepEqual((await layoutOf(page)).keys, []);
+
+    // Smaller than the screen: the picture shrinks to fit, whole, with no
+    // scrolling; the mapping follows, to the pixel.
+    for (const [width, height] of [[500, 400], [320, 240], [200, 150]]) {
+      await page.setViewport({width, height});
+      await page.waitForFunction((width, height) => window.kelvarPage.window === `${width}x${height}`, {}, width, height);
+      const layout = await layoutOf(page);
+      assertFits(layout, `${width}x${height}`);
+      assert.equal(layout.scrollHeight, height, `${width}x${height} scrolls`);
+      assert.equal(layout.rendering, 'auto', 'a shrunk picture is smoothed');
+      await checkPointer(80, 301, `at ${width}x${height}`);
+      await checkPointer(517, 29, `at ${width}x${height}`);
+    }
     assert.deepEqual(page.problems, []);
     await page.close();
   });
@@ -323,17 +396,11 @@ describe('a game in the browser', () => {
     assert.equal(screen.count(screen.occupancy(await shot(page)), 'b'), 15);
 
     // A refused move redraws the board: now with the queen.
-    const refusal = 'That figure cannot be moved there, fool!';
     await clickSquare(page, 'e7');
     await clickSquare(page, 'e3');
-    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', refusal), 10000, 'the Error box');
+    await waitForShot(page, (picture) => screen.showsMessageBox(picture, 'Error', Refusal), 10000, 'the Error box');
     await page.keyboard.press(' ');
-    const redrawn = await waitForShot(
-      page,
-      (picture) => !screen.showsMessageBox(picture, 'Error', refusal),
-      10000,
-      'the board without the box',
-    );
+    const redrawn = await waitForShot(page, withoutBox, 10000, 'the board without the box');
     const after = screen.occupancy(redrawn);
     assert.equal(screen.count(after, 'b'), 16, 'the extra queen');
     assert.equal(whitePieces(after), whitePieces(before));
@@ -346,7 +413,7 @@ describe('a game in the browser', () => {
     await waitForShot(page, isWaiting, TurnTimeout, 'the first board');
     // White: a pawn on h2 and the king on h1; Black: a pawn on a2 and the king on e8.
     await startFrom(page, 'h2\n\n\n\n\nh1\na2\n\n\n\n\ne8\n');
-    await waitForShot(page, isWaiting, TurnTimeout, 'the board of the chosen position');
+    await waitForTurn(page, isWaiting, 'the board of the chosen position');
     await clickSquare(page, 'a2');
     await clickSquare(page, 'a1');
     // The chooser's picture covers the whole screen, the status box too; the
@@ -407,5 +474,167 @@ describe('a game in the browser', () => {
     assert.equal(screen.count(screen.occupancy(fresh), 'b'), 16);
     assert.deepEqual(page.problems, []);
     await page.close();
+  });
+});
+
+const asPhone = (page) => page.setUserAgent(PhoneAgent);
+
+// tapKey: a tap on the on-screen key of that name.
+async function tapKey(page, name) {
+  const key = (await layoutOf(page)).keys.find((key) => key.name === name);
+  assert.ok(key, `no on-screen key ${name}`);
+  await page.touchscreen.tap(key.left + key.width / 2, key.top + key.height / 2);
+  await sleep(300);
+}
+
+// firstBoard: the opening's board, and when it showed (ms after the page's
+// start); returns once the turn takes clicks.
+async function firstBoard(page) {
+  const picture = await waitForShot(page, (picture) => isWaiting(picture) && screen.occupancy(picture) !== '', TurnTimeout, 'the first board');
+  const at = Math.round(await page.evaluate(() => performance.now()));
+  await waitForTurn(page, isWaiting, 'the first board');
+  return {opening: screen.occupancy(picture), at};
+}
+
+// sentSince: what the server sent from entry `from` of its list on, split
+// at sw.js: the page's own loads, then the offline copy's.
+function sentSince(from) {
+  const files = site.sent().slice(from);
+  const worker = files.findIndex((file) => file.path === '/sw.js');
+  const bytes = (list) => list.reduce((sum, file) => sum + file.bytes, 0);
+  const own = worker < 0 ? files : files.slice(0, worker);
+  return {bytes: bytes(files), own: bytes(own), copy: bytes(files) - bytes(own), paths: files.map((file) => file.path)};
+}
+
+describe('on a phone', () => {
+  test('the whole picture, e7-e5 by taps, the on-screen Enter closes a refusal, Esc and a tap end the game', async () => {
+    const context = await browser.createBrowserContext();
+    const page = await openGame(Phone, asPhone, context);
+    const {opening} = await firstBoard(page);
+    const layout = await layoutOf(page);
+    assertFits(layout, 'the phone');
+    assert.deepEqual(layout.keys.map((key) => key.name), ['Enter', 'Esc', 'Space', 'Q']);
+    for (const key of layout.keys) assert.ok(key.height >= 40, `the key ${key.name} is too small for a finger`);
+    // A narrower phone, and one turned sideways (the keys beside the picture).
+    for (const [width, height, keys] of [[320, 568, 'below'], [640, 360, 'beside'], [360, 640, 'below']]) {
+      await page.setViewport({...Phone, width, height});
+      await page.waitForFunction((size) => window.kelvarPage.window === size, {}, `${width}x${height}`);
+      const turned = await layoutOf(page);
+      assertFits(turned, `the phone at ${width}x${height}`);
+      assert.equal(turned.keys.length, 4);
+      assert.equal(await page.evaluate(() => window.kelvarPage.keys), keys);
+    }
+
+    await clickSquare(page, 'e7', tap);
+    await clickSquare(page, 'e5', tap);
+    await waitForAnswer(page, opening, 'e7', 'e5');
+    await refuseMove(page, tap);
+    await tapKey(page, 'Enter');
+    await waitForShot(page, withoutBox, 10000, 'the board without the box after the on-screen Enter');
+
+    // Esc, like the keyboard's, is acted on at the next pointer event: a tap.
+    await tapKey(page, 'Esc');
+    assert.equal(await page.evaluate(() => window.kelvarPage.phase), 'playing');
+    await tap(page, 600, 120);
+    const end = await waitForEnd(page);
+    assert.equal(end.status, 0);
+    assert.equal(end.title, 'The game has ended');
+    assert.deepEqual((await layoutOf(page)).keys, [], 'the keys stay on the end page');
+    assert.deepEqual(page.problems, []);
+    await context.close();
+  });
+
+  test('installable and offline: the manifest\'s icons, a cached visit, a reload offline plays, a new build replaces the copy', async (t) => {
+    const context = await browser.createBrowserContext();
+    let from = site.sent().length;
+    const network = process.env.KELVAR_WEB_NETWORK;
+    if (network) assert.ok(network in PredefinedNetworkConditions, `KELVAR_WEB_NETWORK: no network "${network}"`);
+    const page = await openGame(Phone, async (page) => {
+      await asPhone(page);
+      if (network) await page.emulateNetworkConditions(PredefinedNetworkConditions[network]);
+    }, context);
+    const first = await firstBoard(page);
+
+    // The offline copy: every file of the build, in the cache named by sw.js.
+    const copy = await page.evaluate(async () => {
+      await navigator.serviceWorker.ready;
+      const names = await caches.keys();
+      const cache = await caches.open(names[0]);
+      return {names, files: (await cache.keys()).map((request) => new URL(request.url).pathname)};
+    });
+    const worker = fs.readFileSync(path.join(BuildFolder, 'web', 'sw.js'), 'utf8');
+    const build = worker.match(/const Build = '([0-9a-f]{16})';/)[1];
+    assert.deepEqual(copy.names, ['kelvar-' + build]);
+    const kept = ['/', '/index.html', '/kelvar.css', '/page.js', '/manifest.webmanifest', '/icon-192.png', '/icon-512.png', '/kelvar.js', '/kelvar.wasm', '/kelvar.data'];
+    assert.deepEqual(copy.files.sort(), kept.sort());
+    const firstVisit = sentSince(from);
+
+    // The manifest, and its icons at their sizes.
+    const manifest = await page.evaluate(async () => {
+      const link = document.querySelector('link[rel=manifest]');
+      const manifest = await (await fetch(link.href)).json();
+      for (const icon of manifest.icons) {
+        const picture = await createImageBitmap(await (await fetch(new URL(icon.src, link.href))).blob());
+        icon.drawn = `${picture.width}x${picture.height}`;
+      }
+      return manifest;
+    });
+    assert.ok(['standalone', 'fullscreen'].includes(manifest.display));
+    assert.ok(manifest.name && manifest.short_name && manifest.theme_color && manifest.background_color);
+    assert.deepEqual(manifest.icons.map((icon) => [icon.sizes, icon.drawn]), [['192x192', '192x192'], ['512x512', '512x512']]);
+    const session = await page.createCDPSession();
+    // The test's own browser context counts as incognito, where nothing installs.
+    const {installabilityErrors} = await session.send('Page.getInstallabilityErrors');
+    const errors = installabilityErrors.map((error) => error.errorId).filter((id) => id !== 'in-incognito');
+    assert.deepEqual(errors, [], 'Chromium would not install the page');
+    await session.detach();
+
+    // A second visit takes nothing of the game from the server.
+    from = site.sent().length;
+    await page.reload();
+    const cached = await firstBoard(page);
+    const cachedVisit = sentSince(from);
+    assert.equal(cachedVisit.bytes, 0, `files sent again: ${cachedVisit.paths}`);
+    if (network) t.diagnostic(`network: ${network}`);
+    t.diagnostic(`first visit: ${firstVisit.own} bytes for the page and the game, first board at ${first.at} ms; then ${firstVisit.copy} bytes for sw.js and the offline copy`);
+    t.diagnostic(`cached visit: ${cachedVisit.bytes} bytes (${cachedVisit.paths.length} requests), first board at ${cached.at} ms`);
+
+    // Without a network: the page, the board, and a move answered.
+    if (network) await page.emulateNetworkConditions(null);
+    await page.setOfflineMode(true);
+    await page.reload();
+    const offline = await firstBoard(page);
+    t.diagnostic(`offline visit: first board at ${offline.at} ms`);
+    await clickSquare(page, 'e7', tap);
+    await clickSquare(page, 'e5', tap);
+    await waitForAnswer(page, offline.opening, 'e7', 'e5');
+    await page.setOfflineMode(false);
+
+    // A new build (another sw.js) takes over and drops the old copy; the
+    // next "Play again" loads the new page.
+    site.replace('/sw.js', Buffer.from(worker.replace(build, 'f'.repeat(16))));
+    try {
+      const names = await page.evaluate(async () => {
+        const registration = await navigator.serviceWorker.getRegistration();
+        const changed = new Promise((resolve) => navigator.serviceWorker.addEventListener('controllerchange', resolve));
+        await registration.update();
+        await changed;
+        const worker = navigator.serviceWorker.controller;
+        if (worker.state !== 'activated') await new Promise((resolve) => worker.addEventListener('statechange', () => worker.state === 'activated' && resolve()));
+        return caches.keys();
+      });
+      assert.deepEqual(names, ['kelvar-' + 'f'.repeat(16)]);
+      await tapKey(page, 'Esc');
+      await tap(page, 600, 120);
+      await waitForEnd(page);
+      const run = await page.evaluate(() => window.kelvarPage.run);
+      await Promise.all([page.waitForNavigation(), page.tap('#again')]);
+      await firstBoard(page);
+      assert.equal(await page.evaluate(() => window.kelvarPage.run), 1, `Play again did not load the new page (run ${run})`);
+    } finally {
+      site.replace('/sw.js', null);
+    }
+    assert.deepEqual(page.problems, []);
+    await context.close();
   });
 });

@@ -1,7 +1,9 @@
 // The page around the game: it runs kelvar.js in a worker, shows its frames
-// on the canvas at the largest whole scale that fits, sends it the pointer
-// (mapped back to the 640 x 480 screen) and the keys (as the desktop's key
-// codes), and shows the text screen with "Play again" when the run ends.
+// on the canvas at the largest whole scale that fits (below 640 x 480, the
+// fraction that fits), sends it the pointer (mapped back to the 640 x 480
+// screen) and the keys (as the desktop's key codes, from the keyboard or the
+// on-screen keys of a touch screen), shows the text screen with "Play again"
+// when the run ends, and keeps the game for offline play (sw.js).
 'use strict';
 
 (function () {
@@ -17,6 +19,8 @@
   const textScreen = document.getElementById('text-screen');
   const chooser = document.getElementById('position');
   const again = document.getElementById('again');
+  const stage = document.getElementById('stage');
+  const keys = document.getElementById('keys');
 
   // What the tests (and a curious person in the console) can read.
   const state = {
@@ -27,7 +31,9 @@
     startedAt: null, // performance.now() when this run was started
     status: null, // exit status once ended
     output: [], // lines written on standard output and error, in order
-    scale: 1,
+    scale: 1, // page pixels per screen pixel
+    keys: 'hidden', // the on-screen keys: 'hidden', 'below' or 'beside' the picture
+    window: '', // the window's size ('360x640') at the last layout
   };
   window.kelvarPage = state;
 
@@ -41,18 +47,55 @@
 
   // ---- Layout ---------------------------------------------------------------------
 
+  // A touch screen has no keys of its own: the on-screen keys are shown where
+  // the pointer is coarse, or once a touch is seen.
+  const coarse = window.matchMedia('(any-pointer: coarse)');
+  let touchSeen = false;
+
+  // fit: page pixels per screen pixel in a w x h area: a whole scale when
+  // one fits, else the fraction that does.
+  function fit(width, height) {
+    const scale = Math.min(width / ScreenWidth, height / ScreenHeight);
+    return scale >= 1 ? Math.floor(scale) : Math.max(scale, 0.01);
+  }
+
   function layout() {
     const width = document.documentElement.clientWidth;
-    const height = window.innerHeight - bar.offsetHeight;
-    const scale = Math.max(1, Math.floor(Math.min(width / ScreenWidth, height / ScreenHeight)));
+    const height = window.innerHeight - Math.ceil(bar.getBoundingClientRect().height);
+    const touch = coarse.matches || touchSeen;
+    stage.classList.toggle('touch', touch);
+    // The keys go where they leave the larger picture: below it or beside it.
+    let scale = fit(width, height);
+    let place = 'hidden';
+    if (touch) {
+      stage.classList.remove('keys-beside');
+      const below = fit(width, height - keys.offsetHeight);
+      stage.classList.add('keys-beside');
+      const beside = fit(width - keys.offsetWidth, height);
+      place = beside > below ? 'beside' : 'below';
+      stage.classList.toggle('keys-beside', place === 'beside');
+      scale = Math.max(below, beside);
+    }
     state.scale = scale;
-    canvas.style.width = ScreenWidth * scale + 'px';
-    canvas.style.height = ScreenHeight * scale + 'px';
+    state.keys = place;
+    state.window = `${width}x${window.innerHeight}`;
+    const pictureWidth = ScreenWidth * scale;
+    const pictureHeight = ScreenHeight * scale;
+    const roomWidth = width - (place === 'beside' ? keys.offsetWidth : 0);
+    const roomHeight = height - (place === 'below' ? keys.offsetHeight : 0);
+    canvas.style.width = pictureWidth + 'px';
+    canvas.style.height = pictureHeight + 'px';
+    // Smooth only when a screen pixel is smaller than a device pixel.
+    canvas.classList.toggle('smooth', scale * window.devicePixelRatio < 1);
     // Whole pixels, so every screen pixel covers the same number of page pixels.
-    canvas.style.marginLeft = Math.max(0, Math.floor((width - ScreenWidth * scale) / 2)) + 'px';
-    canvas.style.marginTop = Math.max(0, Math.floor((height - ScreenHeight * scale) / 2)) + 'px';
+    canvas.style.marginLeft = Math.max(0, Math.floor((roomWidth - pictureWidth) / 2)) + 'px';
+    canvas.style.marginTop = Math.max(0, Math.floor((roomHeight - pictureHeight) / 2)) + 'px';
+    stage.style.minHeight = Math.max(0, height) + 'px';
   }
   window.addEventListener('resize', layout);
+  coarse.addEventListener('change', layout);
+  // The header's height follows its note, which wraps on narrow screens.
+  new ResizeObserver(() => layout()).observe(bar);
 
   // ---- Frames ----------------------------------------------------------------------
 
@@ -111,6 +154,10 @@
   canvas.addEventListener('pointermove', sendPointer);
   canvas.addEventListener('pointerdown', (event) => {
     canvas.focus();
+    if (event.pointerType === 'touch' && !touchSeen) {
+      touchSeen = true;
+      layout();
+    }
     // A press keeps the pointer's events coming while it is held outside.
     canvas.setPointerCapture(event.pointerId);
     event.preventDefault();
@@ -133,6 +180,11 @@
     return null;
   }
 
+  function sendKeys(codes, event) {
+    if (!worker || state.phase === 'ended') return;
+    worker.postMessage({type: 'key', codes: codes, time: eventTime(event)});
+  }
+
   document.addEventListener('keydown', (event) => {
     if (!worker || state.phase === 'ended') return;
     // Keys for the page's own controls, and the browser's shortcuts, stay theirs.
@@ -141,8 +193,35 @@
     const codes = keyCodes(event);
     if (!codes) return;
     event.preventDefault();
-    worker.postMessage({type: 'key', codes: codes, time: eventTime(event)});
+    sendKeys(codes, event);
   });
+
+  // The on-screen keys send what their keys on a keyboard send (data-codes),
+  // and leave the focus on the canvas.
+  for (const button of keys.querySelectorAll('button')) {
+    const codes = button.dataset.codes.split(' ').map(Number);
+    button.addEventListener('pointerdown', (event) => event.preventDefault());
+    button.addEventListener('click', (event) => sendKeys(codes, event));
+  }
+
+  // ---- Offline -------------------------------------------------------------------
+
+  // sw.js keeps this build's files for play without a network. It is
+  // registered once the first board shows, so that its downloads do not hold
+  // up the game on a first visit. Browsers allow it on https and localhost.
+  let registered = false;
+  let updated = false;
+  function keepOffline() {
+    if (registered || !('serviceWorker' in navigator) || !window.isSecureContext) return;
+    registered = true;
+    const before = navigator.serviceWorker.controller;
+    navigator.serviceWorker.addEventListener('controllerchange', () => {
+      if (before) updated = true;
+    });
+    navigator.serviceWorker.register('sw.js').catch((error) => {
+      console.warn('kelvar: no offline copy: ' + error.message);
+    });
+  }
 
   // ---- Runs ------------------------------------------------------------------------
 
@@ -154,6 +233,7 @@
     textScreen.textContent = state.output.join('\n');
     textScreen.hidden = state.output.length === 0;
     canvas.hidden = true;
+    keys.hidden = true;
     end.hidden = false;
     note.textContent = '';
     again.focus();
@@ -172,6 +252,7 @@
     dirtyLast = -1;
     end.hidden = true;
     canvas.hidden = false;
+    keys.hidden = false;
     context.fillStyle = '#000';
     context.fillRect(0, 0, ScreenWidth, ScreenHeight);
     note.textContent = 'Loading…';
@@ -184,7 +265,10 @@
         case 'rows':
           if (state.phase === 'loading') {
             state.phase = 'playing';
-            note.textContent = 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
+            note.textContent = stage.classList.contains('touch')
+              ? 'You play Black: tap a piece, then its square. Esc, then a tap, quits.'
+              : 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
+            keepOffline();
           }
           showRows(message.first, message.pixels);
           break;
@@ -227,7 +311,8 @@
       start(bytes);
     });
   });
-  again.addEventListener('click', () => start(null));
+  // A newer build took over while this page was open: the next game is its.
+  again.addEventListener('click', () => (updated ? location.reload() : start(null)));
 
   layout();
   start(null);
