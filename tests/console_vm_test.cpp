@@ -266,12 +266,12 @@ class ConsoleMachineTest : public FolderTest {
   }
 
   // Boot: the machine with these devices, then the kernel modules loaded
-  // and the input devices settled.
-  void Boot(const std::vector<std::string>& devices, const std::string& modules) {
+  // and the given number of input devices there.
+  void Boot(const std::vector<std::string>& devices, const std::string& modules, int inputs) {
     const auto start = Clock::now();
     ASSERT_TRUE(Machine.Boot(Folder, Release, Folder / "guest.cpio", devices))
         << ReadText(Folder / "qemu.log");
-    Load(modules);
+    Load(modules, inputs);
     const auto console = Machine.Screendump();
     ASSERT_TRUE(console);
     ConsoleWidth = console->Width;
@@ -281,8 +281,8 @@ class ConsoleMachineTest : public FolderTest {
                  ConsoleHeight);
   }
 
-  void Load(const std::string& modules) {
-    Machine.Send("load " + modules + "; settle; echo @settled");
+  void Load(const std::string& modules, int inputs) {
+    Machine.Send("load " + modules + "; settle " + std::to_string(inputs) + "; echo @settled");
     ASSERT_TRUE(Machine.Expect("@settled", 60));
   }
 
@@ -413,14 +413,19 @@ class ConsoleMachineTest : public FolderTest {
            (after - before);
   }
 
-  // Relative pointer: to the top-left corner, then to a screen pixel.
+  // PointAt: a relative pointer to the top-left corner, then to a screen
+  // pixel, in steps the emulated mouse's small queue takes whole.
   void PointAt(int x, int y) {
-    for (int i = 0; i < 8; ++i) Machine.Input({Relative("x", -200), Relative("y", -200)});
+    for (int i = 0; i < 8; ++i) {
+      Machine.Input({Relative("x", -200), Relative("y", -200)});
+      Sleep(0.1);
+    }
     for (int dx = x, dy = y; dx > 0 || dy > 0;) {
       const int stepX = std::min(dx, 100), stepY = std::min(dy, 100);
       Machine.Input({Relative("x", stepX), Relative("y", stepY)});
       dx -= stepX;
       dy -= stepY;
+      Sleep(0.1);
     }
     Sleep(0.2);
   }
@@ -464,7 +469,7 @@ constexpr const char* FallbackLine = "Could Not find mouse!!! Falling back to em
 // The standard VGA (bochs DRM) with a PS/2 keyboard: first without a mouse
 // driver, then with the PS/2 mouse, then the game killed in the person's turn.
 TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
-  Boot({"-vga", "std"}, "bochs evdev");
+  Boot({"-vga", "std"}, "bochs evdev", 1);
 
   {
     SCOPED_TRACE("no mouse: the keyboard emulation");
@@ -487,7 +492,7 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     ExpectConsoleBack(GameEnded(30), 0);
   }
 
-  Load("psmouse");
+  Load("psmouse", 2);
   {
     SCOPED_TRACE("the PS/2 mouse");
     StartGame();
@@ -522,7 +527,7 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
 // virtio-gpu with a USB tablet: the board answers clicks where they land.
 TEST_F(ConsoleMachineTest, TabletOnVirtioGpu) {
   Boot({"-device", "virtio-gpu-pci", "-device", "qemu-xhci", "-device", "usb-tablet"},
-       "virtio_pci virtio_gpu evdev xhci_pci usbhid hid_generic");
+       "virtio_pci virtio_gpu evdev xhci_pci usbhid hid_generic", 2);
   StartGame();
   const std::string opening = WaitForPersonsTurn();
   ASSERT_FALSE(opening.empty());
