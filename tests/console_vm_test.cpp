@@ -269,6 +269,7 @@ class ConsoleMachineTest : public FolderTest {
   // and the given number of input devices there.
   void Boot(const std::vector<std::string>& devices, const std::string& modules, int inputs) {
     const auto start = Clock::now();
+    Booted = start;
     ASSERT_TRUE(Machine.Boot(Folder, Release, Folder / "guest.cpio", devices))
         << ReadText(Folder / "qemu.log");
     Load(modules, inputs);
@@ -321,8 +322,9 @@ class ConsoleMachineTest : public FolderTest {
         120, [&](const Picture& shot) { return SameArea(shot, waiting, 540, 468, 639, 479); });
     EXPECT_TRUE(first) << "the board never waited for the person";
     if (!first) return "";
-    std::fprintf(stderr, "board after %.1f s\n",
-                 std::chrono::duration<double>(Clock::now() - Started).count());
+    std::fprintf(stderr, "board %.1f s after the game started, %.1f s after the machine\n",
+                 std::chrono::duration<double>(Clock::now() - Started).count(),
+                 std::chrono::duration<double>(Clock::now() - Booted).count());
     const std::string opening = Occupancy(*first);
     EXPECT_EQ(opening.substr(0, 16), std::string(16, 'b'));
     EXPECT_EQ(Count(opening, 'w'), 16);
@@ -461,7 +463,7 @@ class ConsoleMachineTest : public FolderTest {
   GuestMachine Machine;
   int ConsoleWidth = 0, ConsoleHeight = 0;
   int GamePid = -1;
-  Clock::time_point Started;
+  Clock::time_point Started, Booted;
 };
 
 constexpr const char* FallbackLine = "Could Not find mouse!!! Falling back to emulation";
