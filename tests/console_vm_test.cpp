@@ -262,6 +262,12 @@ class ConsoleMachineTest : public FolderTest {
   void TearDown() override {
     if (HasFailure() && !Machine.Log.empty())
       std::fprintf(stderr, "-- the guest said:\n%s", Machine.Log.c_str());
+    // The last screendump outlives the test's folder, to be looked at.
+    std::error_code ignored;
+    const fs::path kept = fs::temp_directory_path() / "kelvar-console-last-screen.ppm";
+    if (HasFailure() &&
+        fs::copy_file(Folder / "screen.ppm", kept, fs::copy_options::overwrite_existing, ignored))
+      std::fprintf(stderr, "-- the last screendump: %s\n", kept.c_str());
     FolderTest::TearDown();
   }
 
