@@ -43,6 +43,13 @@ struct InputDevice {
   int Fd = -1;
   bool Pointer = false;   // its events move the pointer and press its buttons
   bool Absolute = false;  // positions, not movements
+  // Touchpad: absolute axes under a finger that move the pointer by as much
+  // as the finger moves (the pad's width across the screen's); its touch
+  // is no click, its buttons are.
+  bool Touchpad = false;
+  bool Touching = false, WasTouching = false;  // now, and at the last report
+  int FingerX = 0, FingerY = 0;                // the axes' values now
+  int LastFingerX = 0, LastFingerY = 0;        // and at the last report
   input_absinfo AxisX{}, AxisY{};
   // The report being read, applied at its SYN_REPORT.
   int MoveX = 0, MoveY = 0;                     // relative movement
@@ -96,6 +103,8 @@ void OpenDevice(ConsoleState& c, const char* path) {
   ioctl(fd, EVIOCGBIT(EV_REL, sizeof relative.Words), relative.Words);
   ioctl(fd, EVIOCGBIT(EV_ABS, sizeof absolute.Words), absolute.Words);
   ioctl(fd, EVIOCGBIT(EV_KEY, sizeof keys.Words), keys.Words);
+  BitSet<INPUT_PROP_MAX + 1> properties;
+  ioctl(fd, EVIOCGPROP(sizeof properties.Words), properties.Words);
   InputDevice& device = c.Devices[static_cast<std::size_t>(c.DeviceCount++)];
   device = InputDevice{};
   device.Fd = fd;
@@ -109,6 +118,10 @@ void OpenDevice(ConsoleState& c, const char* path) {
              device.AxisY.maximum > device.AxisY.minimum) {
     device.Pointer = true;
     device.Absolute = true;
+    // A finger on a pad, not on the screen (a tablet's pen or a virtual
+    // machine's tablet has no finger).
+    device.Touchpad =
+        keys.Has(BTN_TOOL_FINGER) && keys.Has(BTN_TOUCH) && !properties.Has(INPUT_PROP_DIRECT);
   }
   c.Pointing = c.Pointing || device.Pointer;
 }
@@ -149,6 +162,20 @@ int ButtonBit(unsigned code) {
 
 // EndReport: one report of a pointing device, handed to the core.
 void EndReport(ConsoleState& c, InputDevice& device) {
+  if (device.Touchpad) {
+    // A finger's movement since the last report; a new touch starts where it lands.
+    if (device.Touching && device.WasTouching) {
+      device.MoveX += static_cast<int>(
+          static_cast<long long>(device.FingerX - device.LastFingerX) * ScreenWidth /
+          (static_cast<long long>(device.AxisX.maximum) - device.AxisX.minimum + 1));
+      device.MoveY += static_cast<int>(
+          static_cast<long long>(device.FingerY - device.LastFingerY) * ScreenHeight /
+          (static_cast<long long>(device.AxisY.maximum) - device.AxisY.minimum + 1));
+    }
+    device.WasTouching = device.Touching;
+    device.LastFingerX = device.FingerX;
+    device.LastFingerY = device.FingerY;
+  }
   bool moved = false;
   if (device.MoveX != 0 || device.MoveY != 0) {
     c.PointerX = std::clamp(c.PointerX + device.MoveX, 0, ScreenWidth - 1);
@@ -177,6 +204,11 @@ void HandleEvent(ConsoleState& c, InputDevice& device, const input_event& event)
       break;
     case EV_ABS:
       if (!device.Absolute) break;
+      if (device.Touchpad) {
+        if (event.code == ABS_X) device.FingerX = event.value;
+        if (event.code == ABS_Y) device.FingerY = event.value;
+        break;
+      }
       if (event.code == ABS_X)
         device.AtX =
             AxisToScreen(event.value, device.AxisX.minimum, device.AxisX.maximum, ScreenWidth);
@@ -185,6 +217,10 @@ void HandleEvent(ConsoleState& c, InputDevice& device, const input_event& event)
             AxisToScreen(event.value, device.AxisY.minimum, device.AxisY.maximum, ScreenHeight);
       break;
     case EV_KEY: {
+      if (device.Touchpad && event.code == BTN_TOUCH) {
+        device.Touching = event.value != 0;
+        break;
+      }
       const int bit = ButtonBit(event.code);
       // Presses and releases only; the kernel's repeats are not new presses.
       if (bit != 0 && event.value != 2 && device.ButtonCount < MaxButtonChanges)
