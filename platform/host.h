@@ -153,6 +153,12 @@ bool MakeTerminalRaw();
 // most TerminalLeaveLimit bytes; false (and nothing kept) when longer.
 constexpr int TerminalLeaveLimit = 256;
 bool SetTerminalLeaveBytes(const char* bytes, int count);
+// SetTerminalLeaveAction: a function run whenever the terminal is put back,
+// after the leave bytes and before the settings (exit, run-time error, a
+// fatal signal, a sanitizer's report): a host gives back what it changed
+// outside the terminal's settings (a virtual console's display and keyboard
+// modes). Async-signal-safe only; nullptr for none. Kept until replaced.
+void SetTerminalLeaveAction(void (*action)());
 // FatalSignals: the signals whose default action ends the program; each
 // restores the terminal (write and tcsetattr only) and then ends the program
 // as the signal would (status 128 + N in a shell). Ignored ones, and those a

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -28,6 +29,10 @@ volatile sig_atomic_t TerminalIsRaw = 0;
 char LeaveBytes[TerminalLeaveLimit];
 volatile sig_atomic_t LeaveCount = 0;
 
+// LeaveAction: the host's own part of putting the terminal back.
+std::atomic<void (*)()> LeaveAction{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
 // ReadTerminal: the terminal reader thread. It blocks in read(); at end of
 // input (or a closed descriptor) it simply stops.
 void ReadTerminal() {
@@ -40,7 +45,8 @@ void ReadTerminal() {
   }
 }
 
-// PutTerminalBack: only write and tcsetattr, so signal handlers may use it.
+// PutTerminalBack: only write, tcsetattr and the host's async-signal-safe
+// action, so signal handlers may use it.
 void PutTerminalBack() {
   int count = LeaveCount;
   if (count > 0) {
@@ -52,6 +58,7 @@ void PutTerminalBack() {
       done += static_cast<int>(n);
     }
   }
+  if (void (*action)() = LeaveAction.load()) action();
   if (TerminalIsRaw) {
     tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
     TerminalIsRaw = 0;
@@ -161,5 +168,7 @@ bool SetTerminalLeaveBytes(const char* bytes, int count) {
   LeaveCount = count;
   return true;
 }
+
+void SetTerminalLeaveAction(void (*action)()) { LeaveAction = action; }
 
 void RestoreTerminal() { PutTerminalBack(); }

@@ -34,6 +34,7 @@
 
 #include "display/display.h"
 #include "tests/process_support.h"
+#include "tests/screen_support.h"
 
 namespace {
 
@@ -562,44 +563,6 @@ TEST_F(FailurePathTest, NoDisplayEndsWithTheGraphicsError) {
 // ---- A real window under Xvfb
 // -----------------------------------------------------------------------
 
-// ToRgb: a 5-6-5 colour as the window shows it, each channel's bits repeated.
-Rgb ToRgb(Colour c) {
-  const int r = c >> 11, g = (c >> 5) & 63, b = c & 31;
-  return {r << 3 | r >> 2, g << 2 | g >> 4, b << 3 | b >> 2};
-}
-
-// Picture: the 640 x 480 screen as seen in a screenshot of the window.
-struct Picture {
-  std::vector<Rgb> Pixels;
-  Rgb At(int x, int y) const { return Pixels.at(static_cast<std::size_t>(y * 640 + x)); }
-};
-
-// Reference: the screen as the game's own drawing code leaves it.
-template <typename Draw>
-Picture Reference(Draw draw) {
-  static bool open = false;
-  if (!open) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    InitGraph(Driver64K, Mode640x480, "");
-    open = true;
-  }
-  ClearScreen();
-  draw();
-  Picture picture;
-  for (int y = 0; y < 480; ++y)
-    for (int x = 0; x < 640; ++x)
-      picture.Pixels.push_back(
-          ToRgb(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y))));
-  return picture;
-}
-
-bool SameArea(const Picture& a, const Picture& b, int x1, int y1, int x2, int y2) {
-  for (int y = y1; y <= y2; ++y)
-    for (int x = x1; x <= x2; ++x)
-      if (!(a.At(x, y) == b.At(x, y))) return false;
-  return true;
-}
-
 // WindowEnvironment: the game's environment for a window on the server.
 EnvironmentChanges WindowEnvironment(const XvfbServer& x) {
   return {
@@ -633,19 +596,7 @@ class RealWindowTest : public GameFolderTest {
         Height = std::atoi(geometry->c_str() + height + 7);
         // The picture keeps its shape, at the largest whole scale that fits,
         // centred; a window smaller than the screen shows it reduced.
-        const int scale = std::min(Width / 640, Height / 480);
-        if (scale >= 1) {
-          PictureW = 640 * scale;
-          PictureH = 480 * scale;
-        } else if (Width * 480 <= Height * 640) {
-          PictureW = Width;
-          PictureH = Width * 480 / 640;
-        } else {
-          PictureH = Height;
-          PictureW = Height * 640 / 480;
-        }
-        PictureX = (Width - PictureW) / 2;
-        PictureY = (Height - PictureH) / 2;
+        Place = PlacementIn(Width, Height);
         return true;
       }
     }
@@ -656,12 +607,7 @@ class RealWindowTest : public GameFolderTest {
   std::optional<Picture> Shot() {
     const auto image = X.Screenshot(Window);
     if (!image || image->Width != Width || image->Height != Height) return std::nullopt;
-    Picture picture;
-    for (int y = 0; y < 480; ++y)
-      for (int x = 0; x < 640; ++x)
-        picture.Pixels.push_back(image->At(PictureX + (2 * x + 1) * PictureW / 1280,
-                                           PictureY + (2 * y + 1) * PictureH / 960));
-    return picture;
+    return PictureIn(*image, Place);
   }
 
   // WaitForShot: screenshots until one satisfies the test.
@@ -678,8 +624,8 @@ class RealWindowTest : public GameFolderTest {
   }
 
   void ClickScreen(int x, int y) {
-    const int wx = PictureX + (2 * x + 1) * PictureW / 1280;
-    const int wy = PictureY + (2 * y + 1) * PictureH / 960;
+    const int wx = Place.X + (2 * x + 1) * Place.W / 1280;
+    const int wy = Place.Y + (2 * y + 1) * Place.H / 960;
     X.Click(Window, wx, wy);
   }
 
@@ -691,30 +637,9 @@ class RealWindowTest : public GameFolderTest {
 
   XvfbServer X;
   std::string Window;
-  int Width = 0, Height = 0, PictureX = 0, PictureY = 0, PictureW = 640, PictureH = 480;
+  int Width = 0, Height = 0;
+  Placement Place;
 };
-
-// Occupancy: per square (rank 8 first) "." empty, "w" a grey piece (side 1),
-// "b" a green one (side 2); the squares' own texture is dark blue.
-std::string Occupancy(const Picture& shot) {
-  std::string text;
-  for (int rank = 8; rank >= 1; --rank)
-    for (int file = 1; file <= 8; ++file) {
-      int grey = 0, green = 0;
-      for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 48; ++x) {
-          const Rgb p = shot.At(BoardLeft + 48 * (file - 1) + x, BoardTop + 48 * (8 - rank) + y);
-          if (p.G > 40 && p.R < 16 && p.B < 16) ++green;
-          if (p.R > 60 && std::abs(p.R - p.G) < 24 && std::abs(p.G - p.B) < 24) ++grey;
-        }
-      text += green > 100 ? 'b' : grey > 100 ? 'w' : '.';
-    }
-  return text;
-}
-
-int Count(const std::string& text, char c) {
-  return static_cast<int>(std::count(text.begin(), text.end(), c));
-}
 
 TEST_F(RealWindowTest, MouseMovesRefusalInABoxAndEscape) {
   Run(Kelvar, WindowEnvironment(X));
@@ -734,12 +659,7 @@ TEST_F(RealWindowTest, MouseMovesRefusalInABoxAndEscape) {
   ClickSquare('e', 7);
   ClickSquare('e', 5);
   const auto answered = WaitForShot(TurnTimeout, [&](const Picture& shot) {
-    const std::string now = Occupancy(shot);
-    std::string whiteBefore = opening, whiteNow = now;
-    for (char& c : whiteBefore) c = c == 'w' ? 'w' : '.';
-    for (char& c : whiteNow) c = c == 'w' ? 'w' : '.';
-    return isWaiting(shot) && now[1 * 8 + 4] == '.' && now[3 * 8 + 4] == 'b' &&
-           whiteNow != whiteBefore;
+    return isWaiting(shot) && Answered(opening, Occupancy(shot));
   });
   ASSERT_TRUE(answered) << "no answer to e7-e5 seen; " << Game.Output;
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "platform/sdl/console.h"
 #include "platform/sdl/sdl_host.h"
 
 extern char** environ;
@@ -100,12 +101,20 @@ int WaitRole() {
   return 3;
 }
 
-// LeaveRole: as WaitRole, with leave bytes for the terminal; then, by the
-// argument, a real fault or an abort instead of the wait.
+// MarkHostLeft: a host's leave action (as the console's gives its modes back).
+void MarkHostLeft() {
+  const char mark[] = "[host]";
+  if (write(STDOUT_FILENO, mark, sizeof mark - 1) < 0) return;
+}
+
+// LeaveRole: as WaitRole, with leave bytes for the terminal and a host's
+// leave action; then, by the argument, a real fault or an abort instead of
+// the wait.
 int LeaveRole(const std::string& then) {
   OpenDummyGraphics();
   const char leave[] = "[left]";
   if (!SetTerminalLeaveBytes(leave, sizeof leave - 1)) return 80;
+  SetTerminalLeaveAction(MarkHostLeft);
   Say("ready\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   if (then == "segv") {
@@ -429,13 +438,13 @@ TEST_P(FatalSignal, RestoresTheTerminalAndEndsByTheSignal) {
   ASSERT_NE(out.find("ready"), std::string::npos) << out;
   ASSERT_TRUE(IsRaw(child.Output));
   kill(child.Pid, signal);
-  out += ReadUntil(child, "[left]", 3000);
+  out += ReadUntil(child, "[host]", 3000);
   int status = Finish(child);
   if (SanitizerHandles(signal))
     EXPECT_TRUE(EndedBySanitizer(status)) << status;
   else
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-  EXPECT_NE(out.find("[left]"), std::string::npos) << out;
+  EXPECT_NE(out.find("[left][host]"), std::string::npos) << out;
   EXPECT_TRUE(IsCooked(child.Output));
 }
 
@@ -474,13 +483,13 @@ TEST(TerminalRestore, AfterAFaultAnAbortOrASanitizerReport) {
     Child child = StartOnPty(c.Role);
     std::string out = ReadUntil(child, "ready");
     ASSERT_NE(out.find("ready"), std::string::npos) << c.Role << ": " << out;
-    out += ReadUntil(child, "[left]", 5000);
+    out += ReadUntil(child, "[host]", 5000);
     int status = Finish(child);
     if (c.Signal != 0)
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Role << ": " << status;
     else
       EXPECT_TRUE(EndedBySanitizer(status)) << c.Role << ": " << status;
-    EXPECT_NE(out.find("[left]"), std::string::npos) << c.Role << ": " << out;
+    EXPECT_NE(out.find("[left][host]"), std::string::npos) << c.Role << ": " << out;
     EXPECT_TRUE(IsCooked(child.Output)) << c.Role;
   }
 }
@@ -636,3 +645,23 @@ TEST_F(Window, PointsMapBetweenWindowAndScreen) {
 }
 
 }  // namespace
+
+// An absolute pointer's whole range spans the screen: its ends are the
+// screen's first and last pixels, values beyond them stay on the screen,
+// and ranges need not start at 0.
+TEST(ConsolePointer, AbsoluteAxesSpanTheScreen) {
+  EXPECT_EQ(AxisToScreen(0, 0, 32767, 640), 0);
+  EXPECT_EQ(AxisToScreen(32767, 0, 32767, 640), 639);
+  EXPECT_EQ(AxisToScreen(16384, 0, 32767, 640), 320);
+  EXPECT_EQ(AxisToScreen(-5, 0, 32767, 640), 0);
+  EXPECT_EQ(AxisToScreen(40000, 0, 32767, 480), 479);
+  // A touchscreen from -2048 to 2047: 4096 values over 480 rows.
+  EXPECT_EQ(AxisToScreen(-2048, -2048, 2047, 480), 0);
+  EXPECT_EQ(AxisToScreen(0, -2048, 2047, 480), 240);
+  EXPECT_EQ(AxisToScreen(2047, -2048, 2047, 480), 479);
+  // Each of a small range's values gets an equal share of the pixels.
+  for (int value = 0; value < 4; ++value) EXPECT_EQ(AxisToScreen(value, 0, 3, 640), value * 160);
+  // The widest range cannot overflow.
+  EXPECT_EQ(AxisToScreen(2147483647, -2147483647 - 1, 2147483647, 640), 639);
+  EXPECT_EQ(AxisToScreen(5, 5, 5, 640), 0);
+}

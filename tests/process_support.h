@@ -185,6 +185,25 @@ struct Image {
   }
 };
 
+// ParsePpm: a binary PPM picture with one byte a channel; nullopt when it is not one.
+inline std::optional<Image> ParsePpm(const std::string& ppm) {
+  std::istringstream in(ppm);
+  std::string magic;
+  Image image;
+  int max;
+  in >> magic >> image.Width >> image.Height >> max;
+  in.get();
+  if (!in || magic != "P6" || max != 255) return std::nullopt;
+  const auto start = static_cast<std::size_t>(in.tellg());
+  if (ppm.size() < start + static_cast<std::size_t>(image.Width) * image.Height * 3)
+    return std::nullopt;
+  const auto* p = reinterpret_cast<const unsigned char*>(ppm.data() + start);
+  image.Pixels.reserve(static_cast<std::size_t>(image.Width) * image.Height);
+  for (int i = 0; i < image.Width * image.Height; ++i, p += 3)
+    image.Pixels.push_back({p[0], p[1], p[2]});
+  return image;
+}
+
 // XvfbServer: a virtual X server on the first free display of a range, ended
 // with the object.
 class XvfbServer {
@@ -233,21 +252,7 @@ class XvfbServer {
   std::optional<Image> Screenshot(const std::string& window) const {
     const auto ppm = Tool({"import", "-window", window, "-depth", "8", "ppm:-"});
     if (!ppm) return std::nullopt;
-    std::istringstream in(*ppm);
-    std::string magic;
-    Image image;
-    int max;
-    in >> magic >> image.Width >> image.Height >> max;
-    in.get();
-    const auto start = static_cast<std::size_t>(in.tellg());
-    // One byte per channel, as -depth 8 asks.
-    if (magic != "P6" || max != 255 ||
-        ppm->size() < start + static_cast<std::size_t>(image.Width) * image.Height * 3)
-      return std::nullopt;
-    const auto* p = reinterpret_cast<const unsigned char*>(ppm->data() + start);
-    for (int i = 0; i < image.Width * image.Height; ++i, p += 3)
-      image.Pixels.push_back({p[0], p[1], p[2]});
-    return image;
+    return ParsePpm(*ppm);
   }
   // Click: the left button at (x, y) of a window, then a pause: clicks closer
   // than 0.3 seconds are not taken.

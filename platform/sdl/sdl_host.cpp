@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/sdl/console.h"
+
 namespace {
 
 // InvisiblePollPeriod: milliseconds between looks at SDL's event queue when
@@ -68,6 +70,9 @@ bool Invisible(const char* driver) {
 // order, leaving out those that show nothing (SDL would quietly fall back
 // to them) and Wayland where no Wayland session can exist.
 bool OpenVideo(std::string& reason) {
+  // On a virtual console the graphics libraries' loader lines would be
+  // written over its text.
+  ConsoleQuiet quiet;
   if (std::getenv("SDL_VIDEODRIVER") != nullptr) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       reason = SDL_GetError();
@@ -238,7 +243,8 @@ int ButtonBit(Uint8 button) {
 }
 
 void HandlePointer(SdlState& s, const SDL_Event& event) {
-  if (!s.PointerOpen) return;
+  // On the console the pointing devices are read directly.
+  if (!s.PointerOpen || OnConsole()) return;
   int windowX, windowY;
   if (event.type == SDL_MOUSEMOTION) {
     windowX = event.motion.x;
@@ -307,7 +313,9 @@ bool Start(std::string& reason) {
   SdlState& s = Sdl();
   // The core installs its own signal handlers (they restore the terminal).
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  RecordConsole();
   if (!OpenVideo(reason)) return false;
+  if (SDL_strcasecmp(SDL_GetCurrentVideoDriver(), "KMSDRM") == 0) TakeConsole();
   // The window's keys and the terminal's are one stream. Only now: a host
   // tried after this one may read the terminal itself.
   StartTerminalInput();
@@ -326,13 +334,20 @@ bool OpenScreen(std::string& reason) {
   CloseWindow(s);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  // The largest whole scale that fits the desktop keeps every pixel square.
-  int scale = 1;
-  SDL_Rect usable;
-  if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
-    scale = std::max(1, std::min(usable.w / ScreenWidth, usable.h / ScreenHeight));
-  s.Window = SDL_CreateWindow("kelvar", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                              ScreenWidth * scale, ScreenHeight * scale, SDL_WINDOW_RESIZABLE);
+  ConsoleQuiet quiet;
+  SDL_DisplayMode mode;
+  if (OnConsole() && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    // The console keeps its display's mode; the picture is centred in it.
+    s.Window = SDL_CreateWindow("kelvar", 0, 0, mode.w, mode.h, SDL_WINDOW_FULLSCREEN_DESKTOP);
+  } else {
+    // The largest whole scale that fits the desktop keeps every pixel square.
+    int scale = 1;
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
+      scale = std::max(1, std::min(usable.w / ScreenWidth, usable.h / ScreenHeight));
+    s.Window = SDL_CreateWindow("kelvar", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                ScreenWidth * scale, ScreenHeight * scale, SDL_WINDOW_RESIZABLE);
+  }
   if (s.Window == nullptr) {
     reason = SDL_GetError();
     return false;
@@ -348,6 +363,8 @@ bool OpenScreen(std::string& reason) {
     CloseWindow(s);
     return false;
   }
+  // The console's own text drawing stops while the game shows.
+  ConsoleGraphics(true);
   SDL_StartTextInput();
   UpdateWindowSize(s);
   return true;
@@ -368,6 +385,7 @@ void CheckLeaksWhileLoaded() {
 void CloseScreen() {
   CheckLeaksWhileLoaded();
   CloseWindow(Sdl());
+  ConsoleGraphics(false);
 }
 
 void Present(const Frame& frame) {
@@ -389,7 +407,12 @@ void Present(const Frame& frame) {
 void Pump(int timeoutMilliseconds) {
   SdlState& s = Sdl();
   SDL_Event event;
-  if (s.Waits && s.Window != nullptr) {
+  if (OnConsole()) {
+    // SDL's console driver cannot block: the input devices are polled here.
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
+      timeoutMilliseconds = 0;
+    WaitForConsoleInput(timeoutMilliseconds);
+  } else if (s.Waits && s.Window != nullptr) {
     int got = timeoutMilliseconds < 0 ? SDL_WaitEvent(&event)
                                       : SDL_WaitEventTimeout(&event, timeoutMilliseconds);
     if (got != 0) HandleEvent(s, event);
@@ -406,7 +429,12 @@ void Pump(int timeoutMilliseconds) {
 
 void Wake() {
   SdlState& s = Sdl();
-  if (!s.Alive || !s.Waits) return;
+  if (!s.Alive) return;
+  if (OnConsole()) {
+    WakeConsole();
+    return;
+  }
+  if (!s.Waits) return;
   SDL_Event event{};
   event.type = s.WakeEventType;
   SDL_PushEvent(&event);
@@ -416,6 +444,8 @@ bool OpenPointer() {
   // The pointer exists only on a display a person can see.
   SdlState& s = Sdl();
   if (Invisible(SDL_GetCurrentVideoDriver())) return false;
+  // On the console: only when a pointing device was there at start.
+  if (OnConsole() && !HasPointingDevice()) return false;
   s.PointerOpen = true;
   SDL_ShowCursor(SDL_DISABLE);
   return true;
@@ -423,6 +453,10 @@ bool OpenPointer() {
 
 void WarpPointer(int x, int y) {
   SdlState& s = Sdl();
+  if (OnConsole()) {
+    ConsolePointerAt(x, y);
+    return;
+  }
   // Warping to where the pointer already is would only echo one more movement.
   if (s.Window == nullptr || (x == s.PointerX && y == s.PointerY)) return;
   int windowX, windowY;
@@ -437,6 +471,8 @@ void Stop() {
   CloseWindow(s);
   s.Alive = false;
   SDL_Quit();
+  // SDL gave the keyboard back; the display mode as well.
+  RestoreTerminal();
 }
 
 }  // namespace
