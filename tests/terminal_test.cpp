@@ -5,8 +5,12 @@
 // terminal showing what a whole repaint shows, and cost only the change.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -368,14 +372,14 @@ TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSe
   std::vector<std::uint16_t> screen = Board();
   std::string whole;
   PaintPicture(painted, screen.data(), 0, 479, whole);
-  EXPECT_NE(whole.find("\x1b_Gi=1,q=2,a=T"), std::string::npos) << whole.substr(0, 120);
+  EXPECT_NE(whole.find("\x1b_Ga=T,i=1,q=2,"), std::string::npos) << whole.substr(0, 120);
 
   // A square changes: image 2 over exactly its cells.
   Fill(screen, 175, 95, 210, 130, 0xC618);
   std::string change;
   PaintPicture(painted, screen.data(), 95, 130, change);
   int row = 0, column = 0, w = 0, h = 0, columns = 0, rows = 0;
-  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Gi=2,q=2,a=T,f=32,s=%d,v=%d,c=%d,r=%d",
+  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Ga=T,i=2,q=2,f=24,o=z,s=%d,v=%d,c=%d,r=%d",
                         &row, &column, &w, &h, &columns, &rows),
             6)
       << change.substr(0, 80);
@@ -391,10 +395,243 @@ TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSe
   Fill(screen, 150, 80, 250, 150, 0xF800);
   std::string cover;
   PaintPicture(painted, screen.data(), 80, 150, cover);
-  EXPECT_NE(cover.find("\x1b_Gi=3,q=2,a=T"), std::string::npos);
+  EXPECT_NE(cover.find("\x1b_Ga=T,i=3,q=2,"), std::string::npos);
   EXPECT_NE(cover.find("\x1b_Ga=d,d=I,q=2,i=2\x1b\\"), std::string::npos);
   EXPECT_EQ(cover.find("i=1\x1b"), std::string::npos);
   FreePicture(painted);
+}
+
+// PixelTerminal: what a terminal showing sixels or kitty images shows after
+// the bytes: per pixel of its cells the colour last drawn there (sixel
+// colours in percent, kitty colours as 0..255 scaled to percent too), kitty
+// images stacked by number and gone when deleted.
+class PixelTerminal {
+ public:
+  PixelTerminal(int columns, int rows, int cellWidth, int cellHeight)
+      : Width(columns * cellWidth),
+        Height(rows * cellHeight),
+        CellW(cellWidth),
+        CellH(cellHeight) {}
+
+  void Apply(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+      ASSERT_EQ(bytes[i], '\x1b') << "only sequences in pixel output, at " << i;
+      if (bytes[i + 1] == '[') {
+        std::size_t end = i + 2;
+        while (!(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+        if (bytes[end] == 'H') std::sscanf(bytes.c_str() + i + 2, "%d;%d", &Row, &Column);
+        if (bytes[end] == 'J') Images.clear();
+        i = end + 1;
+      } else {
+        const std::size_t end = bytes.find("\x1b\\", i);
+        ASSERT_NE(end, std::string::npos);
+        const std::string body = bytes.substr(i + 2, end - i - 2);
+        if (bytes[i + 1] == 'P')
+          Sixel(body);
+        else
+          Kitty(body);
+        i = end + 2;
+      }
+    }
+  }
+
+  // Shown: the picture, kitty images composed in order of their numbers.
+  std::vector<std::uint32_t> Shown() const {
+    std::vector<std::uint32_t> pixels = Sixels;
+    for (const auto& [number, image] : Images)
+      for (int y = 0; y < image.H; ++y)
+        for (int x = 0; x < image.W; ++x)
+          if (image.X + x < Width && image.Y + y < Height)
+            pixels[static_cast<std::size_t>((image.Y + y) * Width + image.X + x)] =
+                image.Pixels[static_cast<std::size_t>(y * image.W + x)];
+    return pixels;
+  }
+  std::size_t ImageCount() const { return Images.size(); }
+
+ private:
+  struct KittyImage {
+    int X, Y, W, H;
+    std::vector<std::uint32_t> Pixels;
+  };
+
+  static std::uint32_t Pack(int r, int g, int b) {
+    return static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+  }
+
+  void Sixel(const std::string& body) {
+    int palette[256][3] = {};
+    int x0 = (Column - 1) * CellW, y = (Row - 1) * CellH, x = x0, colour = 0;
+    std::size_t i = body.find('q') + 1;
+    while (i < body.size()) {
+      const char c = body[i];
+      int count = 1;
+      if (c == '"' || c == '#') {
+        std::vector<int> numbers;
+        ++i;
+        while (i < body.size() &&
+               (std::isdigit(static_cast<unsigned char>(body[i])) != 0 || body[i] == ';')) {
+          std::size_t used = 0;
+          if (body[i] == ';') {
+            ++i;
+            continue;
+          }
+          numbers.push_back(std::stoi(body.substr(i), &used));
+          i += used;
+        }
+        if (c == '#') {
+          colour = numbers.at(0);
+          if (numbers.size() == 5)
+            for (int k = 0; k < 3; ++k)
+              palette[colour][k] = numbers[static_cast<std::size_t>(k) + 2];
+        }
+        continue;
+      }
+      if (c == '!') {
+        std::size_t used = 0;
+        count = std::stoi(body.substr(i + 1), &used);
+        i += used + 1;
+      }
+      const char sixel = body[i++];
+      if (sixel == '$') {
+        x = x0;
+      } else if (sixel == '-') {
+        x = x0;
+        y += 6;
+      } else {
+        ASSERT_GE(sixel, '?');
+        ASSERT_LE(sixel, '~');
+        for (int k = 0; k < count; ++k, ++x)
+          for (int bit = 0; bit < 6; ++bit)
+            if (((sixel - '?') >> bit & 1) != 0 && x < Width && y + bit < Height)
+              Sixels[static_cast<std::size_t>((y + bit) * Width + x)] =
+                  Pack(palette[colour][0], palette[colour][1], palette[colour][2]);
+      }
+    }
+  }
+
+  void Kitty(const std::string& body) {
+    const std::size_t semicolon = body.find(';');
+    const std::string keys =
+        body.substr(1, semicolon == std::string::npos ? std::string::npos : semicolon - 1);
+    std::map<std::string, std::string> key;
+    for (std::size_t at = 0; at < keys.size();) {
+      const std::size_t comma = std::min(keys.find(',', at), keys.size());
+      const std::string pair = keys.substr(at, comma - at);
+      key[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+      at = comma + 1;
+    }
+    if (key["a"] == "d") {
+      if (key["d"] == "A") Images.clear();
+      if (key["d"] == "I") {
+        EXPECT_EQ(Images.erase(std::stoul(key["i"])), 1u) << "deleted twice";
+      }
+      return;
+    }
+    if (!key["a"].empty()) Pending = key;
+    Payload += body.substr(semicolon + 1);
+    if (key["m"] == "1") return;
+    // The whole image: base64, then zlib, then RGB rows.
+    std::string packed;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (char c : Payload) {
+      const char* digit = std::strchr(Digits, c);
+      if (c == '=' || digit == nullptr) continue;
+      bits = bits << 6 | static_cast<std::uint32_t>(digit - Digits);
+      count += 6;
+      if (count >= 8) {
+        count -= 8;
+        packed += static_cast<char>(bits >> count & 255);
+      }
+    }
+    Payload.clear();
+    KittyImage image{(Column - 1) * CellW,
+                     (Row - 1) * CellH,
+                     std::stoi(Pending["s"]),
+                     std::stoi(Pending["v"]),
+                     {}};
+    EXPECT_EQ(Pending["o"], "z");
+    EXPECT_EQ(image.W, std::stoi(Pending["c"]) * CellW) << "drawn at its own size";
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(image.W) * image.H * 3);
+    uLongf size = static_cast<uLongf>(rgb.size());
+    ASSERT_EQ(uncompress(rgb.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                         static_cast<uLong>(packed.size())),
+              Z_OK);
+    ASSERT_EQ(size, rgb.size());
+    for (std::size_t p = 0; p < rgb.size(); p += 3)
+      image.Pixels.push_back(Pack((rgb[p] * 100 + 127) / 255, (rgb[p + 1] * 100 + 127) / 255,
+                                  (rgb[p + 2] * 100 + 127) / 255));
+    Images[std::stoul(Pending["i"])] = std::move(image);
+  }
+
+  static constexpr const char* Digits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  int Width, Height, CellW, CellH;
+  int Row = 1, Column = 1;
+  std::vector<std::uint32_t> Sixels =
+      std::vector<std::uint32_t>(static_cast<std::size_t>(Width) * Height, 0);
+  std::map<unsigned long, KittyImage> Images;
+  std::map<std::string, std::string> Pending;
+  std::string Payload;
+};
+
+// The pointer's arrow at (x, y) over the board, or the board put back.
+void Arrow(std::vector<std::uint16_t>& screen, const std::vector<std::uint16_t>& board, int x,
+           int y, bool shown) {
+  for (int dy = 0; dy < 16; ++dy)
+    for (int dx = 0; dx <= dy / 2; ++dx) {
+      const std::size_t at = static_cast<std::size_t>((y + dy) * 640 + x + dx);
+      screen[at] = !shown ? board[at] : dx == 0 || dx == dy / 2 || dy == 15 ? 0 : 0xFFFF;
+    }
+}
+
+TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCostsLittle) {
+  // At its own size, at twice it, and below it (every pixel an average).
+  for (const TerminalSize size :
+       {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16}}) {
+    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty}) {
+      SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns));
+      const PictureLayout l = LayoutPicture(mode, size);
+      PixelTerminal terminal(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+      Picture* painted = NewPicture();
+      ResetPicture(painted, l);
+      const std::vector<std::uint16_t> board = Board();
+      std::vector<std::uint16_t> screen = board;
+      std::string whole;
+      PaintPicture(painted, screen.data(), 0, 479, whole);
+      terminal.Apply(whole);
+      // The pointer travels in steps of a few pixels, a square changes, the
+      // status at the bottom is written: each paint sends only the change.
+      std::size_t pointerBytes = 0;
+      for (int step = 0; step < 12; ++step) {
+        if (step > 0) Arrow(screen, board, 200 + 7 * (step - 1), 150 + 5 * (step - 1), false);
+        Arrow(screen, board, 200 + 7 * step, 150 + 5 * step, true);
+        std::string change;
+        PaintPicture(painted, screen.data(), 150, 230, change);
+        if (step > 0) pointerBytes += change.size();
+        terminal.Apply(change);
+      }
+      Fill(screen, 175, 95, 210, 130, 0xC618);
+      Fill(screen, 560, 465, 620, 472, 0xFFFF);
+      std::string change;
+      PaintPicture(painted, screen.data(), 95, 472, change);
+      terminal.Apply(change);
+
+      Picture* fresh = NewPicture();
+      ResetPicture(fresh, l);
+      std::string again;
+      PaintPicture(fresh, screen.data(), 0, 479, again);
+      PixelTerminal expected(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+      expected.Apply(again);
+      EXPECT_TRUE(terminal.Shown() == expected.Shown());
+      EXPECT_LT(pointerBytes / 11, 800u) << "a pointer step";
+      if (mode == TerminalMode::Kitty) {
+        EXPECT_LE(terminal.ImageCount(), static_cast<std::size_t>(l.Columns * l.Rows));
+      }
+      FreePicture(fresh);
+      FreePicture(painted);
+    }
+  }
 }
 
 }  // namespace

@@ -9,12 +9,12 @@
 // Sixels and kitty graphics: the screen is scaled here to the picture's size
 // in the terminal's pixels (a whole scale repeats pixels, below 1x each pixel
 // is the average of the area it covers), so a part of it can be encoded on
-// its own and lands exactly on the cells it replaces. Sixels send each band
-// of changed cell rows, from its first to its last changed column, as an
-// image placed at its first cell; a band's height is rounded up to whole
-// sixel rows of six pixels. Kitty graphics send the same bands as images of
-// their own placed over the cells they replace; an image no longer seen in
-// any cell is deleted, so the terminal's memory holds at most one a cell.
+// its own and lands exactly on the cells it replaces. The changed cells are
+// gathered into rectangles (nearby changes share one), and each rectangle is
+// sent as an image placed at its first cell (images.cpp encodes them):
+// sixels round a rectangle's height up to whole sixel rows of six pixels;
+// kitty images lie over the cells they replace, and an image no longer seen
+// in any cell is deleted, so the terminal's memory holds at most one a cell.
 
 #include <chafa.h>
 
@@ -248,9 +248,25 @@ void ScaleRows(Picture& picture, int first, int last) {
       for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += row[i] * down.Amount;
     }
     const std::uint32_t total = static_cast<std::uint32_t>(ScreenW) * ScreenH;
-    for (int x = 0; x < l.Width; ++x)
-      for (int k = 0; k < 3; ++k)
-        to[x * Channels + k] = static_cast<std::uint8_t>((sums[x * 3 + k] + total / 2) / total);
+    // A pixel over one colour is that colour exactly; a mix of colours (an
+    // edge) takes the nearest of 16 levels a channel, so that the mixes
+    // along an edge are a few colours rather than dozens.
+    const std::vector<Weight>& downs = picture.DownWeights[static_cast<std::size_t>(y)];
+    for (int x = 0; x < l.Width; ++x) {
+      const std::vector<Weight>& acrosses = picture.AcrossWeights[static_cast<std::size_t>(x)];
+      const std::uint8_t* one =
+          &picture.Source[(downs[0].Source * ScreenW + acrosses[0].Source) * 3];
+      bool mixed = false;
+      for (const Weight& down : downs)
+        for (const Weight& across : acrosses)
+          mixed = mixed || std::memcmp(&picture.Source[(down.Source * ScreenW + across.Source) * 3],
+                                       one, 3) != 0;
+      for (int k = 0; k < 3; ++k) {
+        const std::uint32_t average = (sums[x * 3 + k] + total / 2) / total;
+        to[x * Channels + k] =
+            static_cast<std::uint8_t>(mixed ? (average * 15 + 127) / 255 * 17 : average);
+      }
+    }
   }
 }
 
@@ -267,19 +283,56 @@ bool CellChanged(const Picture& picture, int r, int c) {
   return false;
 }
 
-// PrintImage: chafa's encoding of the scaled picture's part x, y, w x h,
-// drawn over cells of the given size.
-void PrintImage(Picture& picture, ChafaPixelMode mode, int x, int y, int w, int h, int columns,
-                int rows, int cellWidth, int cellHeight, std::string& out) {
-  ChafaCanvas* canvas = NewCanvas(picture, mode, columns, rows, cellWidth, cellHeight);
-  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
-  chafa_canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGBA8_UNASSOCIATED,
-                               &picture.Scaled[static_cast<std::size_t>(y) * stride + x * Channels],
-                               w, h, static_cast<int>(stride));
-  GString* text = chafa_canvas_print(canvas, picture.Info);
-  out.append(text->str, text->len);
-  g_string_free(text, TRUE);
-  chafa_canvas_unref(canvas);
+// CellRect: cells Left..Right of rows Top..Bottom.
+struct CellRect {
+  int Left, Top, Right, Bottom;
+};
+
+// RectGap: changed cells at most this many unchanged cells apart go into
+// one rectangle (an image's own cost is worth a few cells).
+constexpr int RectGap = 1;
+
+// ChangedRectangles: rectangles covering every changed cell of rows
+// first..last: runs of changed cells in a row (gaps of up to RectGap
+// joined), each run joined to the rectangles of the row above it reaches.
+std::vector<CellRect> ChangedRectangles(const Picture& picture, int first, int last) {
+  const PictureLayout& l = picture.Layout;
+  std::vector<CellRect> done, open;
+  for (int r = first; r <= last; ++r) {
+    std::vector<CellRect> runs;
+    for (int c = 0; c < l.Columns; ++c) {
+      if (!picture.Whole && !CellChanged(picture, r, c)) continue;
+      if (!runs.empty() && c - runs.back().Right <= RectGap + 1)
+        runs.back().Right = c;
+      else
+        runs.push_back({c, r, c, r});
+    }
+    std::vector<CellRect> next;
+    for (CellRect run : runs) {
+      // Every open rectangle this run touches (or a joined one does) joins it.
+      for (bool joined = true; joined;) {
+        joined = false;
+        for (std::vector<CellRect>* list : {&open, &next})
+          for (std::size_t k = 0; k < list->size();) {
+            const CellRect& o = (*list)[k];
+            if (o.Left <= run.Right + RectGap + 1 && run.Left <= o.Right + RectGap + 1) {
+              run = {std::min(run.Left, o.Left), std::min(run.Top, o.Top),
+                     std::max(run.Right, o.Right), r};
+              list->erase(list->begin() + static_cast<long>(k));
+              joined = true;
+            } else {
+              ++k;
+            }
+          }
+      }
+      next.push_back(run);
+    }
+    // Rectangles no run of this row reached are finished.
+    done.insert(done.end(), open.begin(), open.end());
+    open = std::move(next);
+  }
+  done.insert(done.end(), open.begin(), open.end());
+  return done;
 }
 
 // PlaceKittyImage: the scaled picture's cells columns x rows from cell
@@ -291,12 +344,10 @@ void PlaceKittyImage(Picture& picture, int row, int column, int columns, int row
   const PictureLayout& l = picture.Layout;
   const std::uint32_t number = picture.KittyNext++;
   MoveTo(out, l.Top + row, l.Left + column);
-  std::string image;
-  PrintImage(picture, CHAFA_PIXEL_MODE_KITTY, column * l.CellWidth, row * l.CellHeight,
-             columns * l.CellWidth, rows * l.CellHeight, columns, rows, l.CellWidth, l.CellHeight,
-             image);
-  if (image.rfind("\x1b_G", 0) == 0) image.insert(3, "i=" + std::to_string(number) + ",q=2,");
-  out += image;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  AppendKittyImage(&picture.Scaled[static_cast<std::size_t>(row) * l.CellHeight * stride +
+                                   static_cast<std::size_t>(column) * l.CellWidth * Channels],
+                   stride, columns * l.CellWidth, rows * l.CellHeight, columns, rows, number, out);
   picture.KittyCells[number] = columns * rows;
   for (int r = row; r < row + rows; ++r)
     for (int c = column; c < column + columns; ++c) {
@@ -327,48 +378,33 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
     picture.Sent = picture.Scaled;
     return;
   }
-  // Bands of changed cell rows.
-  for (int r = firstCellRow; r <= lastCellRow;) {
-    int left = l.Columns, right = -1, bottom = r;
-    for (; bottom <= lastCellRow; ++bottom) {
-      int rowLeft = l.Columns, rowRight = -1;
-      for (int c = 0; c < l.Columns; ++c)
-        if (picture.Whole || CellChanged(picture, bottom, c)) {
-          rowLeft = std::min(rowLeft, c);
-          rowRight = c;
-        }
-      if (rowRight < 0) break;
-      left = std::min(left, rowLeft);
-      right = std::max(right, rowRight);
-    }
-    if (right < 0) {
-      ++r;
-      continue;
-    }
-    // Cell rows r .. bottom - 1, columns left .. right.
-    const int x = left * l.CellWidth, y = r * l.CellHeight;
-    const int w = std::min((right + 1) * l.CellWidth, picture.FrameWidth) - x;
-    const int pictureBottom = std::min(bottom * l.CellHeight, l.Height);
-    const int h = (pictureBottom - y + 5) / 6 * 6;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  for (const CellRect& rect : ChangedRectangles(picture, firstCellRow, lastCellRow)) {
+    const int columns = rect.Right - rect.Left + 1, rows = rect.Bottom - rect.Top + 1;
+    const int x = rect.Left * l.CellWidth, y = rect.Top * l.CellHeight;
     if (l.Mode == TerminalMode::Kitty) {
-      PlaceKittyImage(picture, r, left, right - left + 1, bottom - r, out);
-      const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
-      for (int row = y; row < bottom * l.CellHeight; ++row)
+      PlaceKittyImage(picture, rect.Top, rect.Left, columns, rows, out);
+      for (int row = y; row < (rect.Bottom + 1) * l.CellHeight; ++row)
         std::memcpy(&picture.Sent[row * stride + x * Channels],
                     &picture.Scaled[row * stride + x * Channels],
-                    static_cast<std::size_t>(right - left + 1) * l.CellWidth * Channels);
-      r = bottom;
+                    static_cast<std::size_t>(columns) * l.CellWidth * Channels);
       continue;
     }
-    MoveTo(out, l.Top + r, l.Left + left);
-    // Cells of one pixel by six: chafa's image is then exactly w x h.
-    PrintImage(picture, CHAFA_PIXEL_MODE_SIXELS, x, y, w, h, w, h / 6, 1, 6, out);
-    const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+    // Sixels: the rectangle's pixels down to the picture's last row, in
+    // whole sixel rows of six (the frame has room for the last one).
+    const int w = std::min((rect.Right + 1) * l.CellWidth, picture.FrameWidth) - x;
+    const int pictureBottom = std::min((rect.Bottom + 1) * l.CellHeight, l.Height);
+    const int h = (pictureBottom - y + 5) / 6 * 6;
+    // Only the pixels that changed: the rest keep what the terminal shows,
+    // so a moving pointer costs its own outline.
+    MoveTo(out, l.Top + rect.Top, l.Left + rect.Left);
+    const std::size_t at = static_cast<std::size_t>(y) * stride + x * Channels;
+    AppendSixelImage(&picture.Scaled[at], picture.Whole ? nullptr : &picture.Sent[at], stride, w, h,
+                     out);
     for (int row = y; row < y + h; ++row)
       std::memcpy(&picture.Sent[row * stride + x * Channels],
                   &picture.Scaled[row * stride + x * Channels],
                   static_cast<std::size_t>(w) * Channels);
-    r = bottom;
   }
 }
 

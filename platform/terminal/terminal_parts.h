@@ -134,6 +134,18 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 // firstRow..lastRow: the screen rows that may differ from the last paint.
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
+// AppendSixelImage: w x h pixels (rows stride bytes apart, 4 bytes a pixel:
+// red, green, blue, unused) as one sixel image; h a multiple of 6. Its own
+// colours exactly when there are at most 256, else the most frequent 256 and
+// the nearest of them for the rest. shown: what the terminal shows there (the
+// same layout), whose equal pixels are left out and keep what is shown; or
+// nullptr, every pixel sent.
+void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
+                      int w, int h, std::string& out);
+// AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
+// shown at the cursor over columns x rows cells; the terminal answers nothing.
+void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int columns,
+                      int rows, std::uint32_t id, std::string& out);
 // RepaintPicture: appends the bytes that clear the terminal and draw the
 // last screen painted again whole (after a resize, in the new layout).
 void RepaintPicture(Picture* picture, std::string& out);
