@@ -87,20 +87,29 @@ void Pointer(std::vector<Counter>& counters, int x1, int y1, int x2, int y2) {
 }
 
 // Sweep: the pointer's bytes alone: 100 reports 10 ms apart, two pixels
-// each, across the board; each counter's bytes before and after are kept
-// apart from the game's.
+// each, across the board, each drawn when the host's pacing passes it on
+// (and the last one when its time comes); each counter's bytes before and
+// after are kept apart from the game's.
 std::vector<std::size_t> Sweep(std::vector<Counter>& counters) {
   std::vector<std::size_t> before;
   for (const Counter& counter : counters) before.push_back(counter.Bytes);
   PointerBackground under{};
-  constexpr int Reports = 100, X = 180, Y = 300;
-  for (int k = 1; k <= Reports; ++k) {
-    const auto x = static_cast<std::int16_t>(X + 2 * k), y = static_cast<std::int16_t>(Y);
-    SavePointerBackground(x, y, under);
-    DrawPointer(x, y);
+  const auto draw = [&](int x, int y) {
+    SavePointerBackground(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), under);
+    DrawPointer(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
     Frame(counters);
-    RestorePointerBackground(x, y, under);
+    RestorePointerBackground(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), under);
+  };
+  constexpr int Reports = 100, X = 180, Y = 300;
+  MotionPacer pacer;
+  std::uint64_t now = 1000;
+  for (int k = 1; k <= Reports; ++k, now += 10) {
+    int x, y;
+    if (DueMotion(pacer, now, x, y)) draw(x, y);
+    if (OfferMotion(pacer, X + 2 * k, Y, now)) draw(X + 2 * k, Y);
   }
+  int x, y;
+  if (DueMotion(pacer, now + MotionPeriod, x, y)) draw(x, y);
   Frame(counters);
   std::vector<std::size_t> bytes;
   for (std::size_t m = 0; m < counters.size(); ++m) {

@@ -102,6 +102,34 @@ TEST(TerminalInputTest, EscapeAloneIsHeldOnlyUntilAPause) {
   EXPECT_TRUE(cut.Pointer.empty());
 }
 
+TEST(TerminalInputTest, PointerMovementsAtMostThirtyASecondAndTheLastAlwaysPassedOn) {
+  MotionPacer pacer;
+  std::vector<std::pair<int, std::uint64_t>> passed;  // x, when
+  std::uint64_t now = 5000;
+  int x, y;
+  // A sweep: a report every 10 ms for a second, then nothing.
+  for (int k = 0; k < 100; ++k, now += 10) {
+    if (DueMotion(pacer, now, x, y)) passed.push_back({x, now});
+    if (OfferMotion(pacer, k, 7, now)) passed.push_back({k, now});
+  }
+  EXPECT_EQ(MotionWait(pacer, now), 0) << "the last one is held and due";
+  ASSERT_TRUE(DueMotion(pacer, now, x, y));
+  passed.push_back({x, now});
+  EXPECT_EQ(y, 7);
+  EXPECT_EQ(passed.front().first, 0) << "the first movement at once";
+  EXPECT_EQ(passed.back().first, 99) << "the pointer ends where the last report put it";
+  EXPECT_LE(passed.size(), 32u);
+  EXPECT_GE(passed.size(), 25u);
+  for (std::size_t k = 1; k < passed.size(); ++k)
+    EXPECT_GE(passed[k].second - passed[k - 1].second, static_cast<std::uint64_t>(MotionPeriod));
+  EXPECT_EQ(MotionWait(pacer, now), -1);
+  // A button report carries its own place: the held movement goes.
+  OfferMotion(pacer, 1, 1, now + 40);
+  OfferMotion(pacer, 2, 2, now + 45);
+  DropMotion(pacer, now + 46);
+  EXPECT_FALSE(DueMotion(pacer, now + 200, x, y));
+}
+
 TEST(TerminalInputTest, ChoiceOfModeAndMouse) {
   TerminalAnswers answers;
   answers.Attributes = true;

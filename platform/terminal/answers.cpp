@@ -189,6 +189,40 @@ void FlushInput(TerminalInput& input, std::string& keys, bool longPause) {
 
 bool HoldingInput(const TerminalInput& input) { return !input.Held.empty(); }
 
+bool OfferMotion(MotionPacer& pacer, int x, int y, std::uint64_t now) {
+  if (!pacer.Passed || now - pacer.LastPassed >= MotionPeriod) {
+    pacer.Held = false;
+    pacer.Passed = true;
+    pacer.LastPassed = now;
+    return true;
+  }
+  pacer.Held = true;
+  pacer.X = x;
+  pacer.Y = y;
+  return false;
+}
+
+bool DueMotion(MotionPacer& pacer, std::uint64_t now, int& x, int& y) {
+  if (!pacer.Held || now - pacer.LastPassed < MotionPeriod) return false;
+  pacer.Held = false;
+  pacer.LastPassed = now;
+  x = pacer.X;
+  y = pacer.Y;
+  return true;
+}
+
+int MotionWait(const MotionPacer& pacer, std::uint64_t now) {
+  if (!pacer.Held) return -1;
+  const std::uint64_t since = now - pacer.LastPassed;
+  return since >= MotionPeriod ? 0 : static_cast<int>(MotionPeriod - since);
+}
+
+void DropMotion(MotionPacer& pacer, std::uint64_t now) {
+  pacer.Held = false;
+  pacer.Passed = true;
+  pacer.LastPassed = now;
+}
+
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size) {
   winsize window{};
   if (ioctl(fd, TIOCGWINSZ, &window) != 0 || window.ws_col == 0 || window.ws_row == 0) return false;

@@ -45,6 +45,7 @@ struct TerminalState {
   std::string PendingKeys;  // typed while the terminal answered
   int WakePipe[2] = {-1, -1};
   std::uint64_t HeldSince = 0;
+  MotionPacer Motion;  // movements at most ~30 a second
 };
 
 TerminalState& Terminal() {
@@ -87,18 +88,22 @@ void QueueKeyBytes(const std::string& keys) {
               false);
 }
 
-void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports) {
+void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports, std::uint64_t now) {
   for (const PointerReport& report : reports) {
     int x, y;
     PointerToScreen(t.Layout, report.X, report.Y, t.PixelMouse, x, y);
     if ((report.Code & 64) != 0) continue;  // the wheel
     if ((report.Code & 32) != 0 || (report.Code & 3) == 3) {
-      QueuePointerMove(x, y);
+      // Each movement passed on is a redraw of the pointer: at most ~30 a second.
+      if (OfferMotion(t.Motion, x, y, now)) QueuePointerMove(x, y);
       continue;
     }
+    DropMotion(t.Motion, now);
     static constexpr int Buttons[3] = {MouseLeft, MouseMiddle, MouseRight};
     QueuePointerButton(x, y, Buttons[report.Code & 3], !report.Release);
   }
+  int x, y;
+  if (DueMotion(t.Motion, now, x, y)) QueuePointerMove(x, y);
 }
 
 // ReadAnswers: asks the start-up questions and collects the answers until
@@ -218,6 +223,8 @@ void Pump(int timeoutMilliseconds) {
   const bool holding = HoldingInput(t.Input);
   int timeout = timeoutMilliseconds;
   if (holding && (timeout < 0 || timeout > EscapePause)) timeout = EscapePause;
+  const int motionWait = MotionWait(t.Motion, SystemMilliseconds());
+  if (motionWait >= 0 && (timeout < 0 || timeout > motionWait)) timeout = motionWait;
   pollfd fds[2] = {{t.WakePipe[0], POLLIN, 0}, {t.InputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
   const int ready = poll(fds, 2, timeout);
   if (ready < 0) return;
@@ -247,7 +254,7 @@ void Pump(int timeoutMilliseconds) {
     FlushInput(t.Input, keys, now - t.HeldSince >= ReportPause);
   }
   QueueKeyBytes(keys);
-  QueueReports(t, reports);
+  QueueReports(t, reports, SystemMilliseconds());
 }
 
 void Wake() {

@@ -75,6 +75,27 @@ void FlushInput(TerminalInput& input, std::string& keys, bool longPause);
 // HoldingInput: bytes are held, so the reader should not block for long.
 bool HoldingInput(const TerminalInput& input);
 
+// MotionPacer: pointer movements passed on at most once every MotionPeriod
+// milliseconds (each one is a redraw, and over a slow link a costly one);
+// a movement held back is passed on when its time comes, so the pointer
+// always ends where the last report put it.
+constexpr int MotionPeriod = 33;
+struct MotionPacer {
+  bool Held = false;
+  int X = 0, Y = 0;
+  std::uint64_t LastPassed = 0;
+  bool Passed = false;  // something was passed on (LastPassed is valid)
+};
+// OfferMotion: a movement to (x, y) at time now; true when it is to be
+// passed on now, false when it is held.
+bool OfferMotion(MotionPacer& pacer, int x, int y, std::uint64_t now);
+// DueMotion: the held movement whose time has come (true, with its place).
+bool DueMotion(MotionPacer& pacer, std::uint64_t now, int& x, int& y);
+// MotionWait: milliseconds until the held movement is due; -1 when none is held.
+int MotionWait(const MotionPacer& pacer, std::uint64_t now);
+// DropMotion: a button report carries the pointer's place itself.
+void DropMotion(MotionPacer& pacer, std::uint64_t now);
+
 // ---- Where the picture sits ---------------------------------------------------------
 
 // TerminalSize: the terminal's grid of cells and, where known, its pixels.
