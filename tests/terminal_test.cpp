@@ -184,6 +184,38 @@ TEST(TerminalLayoutTest, PictureKeepsItsShapeFitsAndLeavesTheLastRowInPixelModes
   EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {130, 51, 10, 20}).Width, 1280);
 }
 
+TEST(TerminalLayoutTest, HugeReportedSizesGiveAPictureOfSensibleSizeCentredAndPaintedQuickly) {
+  for (const TerminalSize size :
+       {TerminalSize{10000, 10000, 8, 16}, TerminalSize{65535, 65535, 8, 16},
+        TerminalSize{65535, 65535, 0, 0}, TerminalSize{4000, 4000, 10, 20}}) {
+    SCOPED_TRACE(std::to_string(size.Columns) + "x" + std::to_string(size.Rows));
+    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty, TerminalMode::Symbols}) {
+      const PictureLayout l = LayoutPicture(mode, size);
+      if (mode == TerminalMode::Symbols) {
+        EXPECT_LE(l.Columns, MaxSymbolColumns);
+        EXPECT_LE(l.Rows, MaxSymbolRows);
+        EXPECT_NEAR(l.Width * 3.0 / (l.Height * 4.0), 1.0, 0.1);
+      } else {
+        EXPECT_EQ(l.Width % 640, 0) << "a whole scale";
+        EXPECT_LE(l.Width, MaxScale * 640);
+        EXPECT_EQ(l.Width * 3, l.Height * 4);
+      }
+      EXPECT_NEAR(l.Left * 2 + l.Columns, size.Columns, 1) << "centred";
+      EXPECT_NEAR(l.Top * 2 + l.Rows, size.Rows - (mode == TerminalMode::Symbols ? 0 : 1), 1);
+      if (size.CellWidth == 0 || size.Columns != 65535) continue;
+      Picture* picture = NewPicture();
+      ResetPicture(picture, l);
+      const std::vector<std::uint16_t> screen(640 * 480, 0x0010);
+      std::string out;
+      PaintPicture(picture, screen.data(), 0, 479, out);
+      EXPECT_LT(out.size(), 4000000u);
+      FreePicture(picture);
+    }
+  }
+  // A cell of absurd size is not believed.
+  EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {100, 40, 60000, 60000}).Width <= 4 * 640, true);
+}
+
 TEST(TerminalLayoutTest, PointerReportsLandOnTheScreenPixelsUnderThem) {
   const TerminalSize size{120, 42, 6, 13};
   const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);

@@ -234,6 +234,9 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
     size.CellWidth = answers.CellWidth;
     size.CellHeight = answers.CellHeight;
   }
+  // A cell larger than any font: the sizes are not to be believed.
+  if (size.CellWidth > MaxCellSize || size.CellHeight > MaxCellSize)
+    size.CellWidth = size.CellHeight = 0;
   return true;
 }
 
@@ -248,11 +251,13 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   layout.CellHeight = ch;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
   if (mode == TerminalMode::Symbols) {
-    // Whole cells: as wide as the rows allow for the 4:3 shape.
-    int c = std::min(columns, static_cast<int>(4L * rows * ch / (3L * cw)));
+    // Whole cells: as wide as the rows allow for the 4:3 shape, and no more
+    // cells than the screen has pixels to show in them.
+    int c = std::min({columns, MaxSymbolColumns,
+                      static_cast<int>(4L * std::min(rows, MaxSymbolRows) * ch / (3L * cw))});
     c = std::max(c, 1);
     int r = static_cast<int>((3L * c * cw + 2L * ch) / (4L * ch));
-    r = std::clamp(r, 1, rows);
+    r = std::clamp(r, 1, std::min(rows, MaxSymbolRows));
     layout.Columns = c;
     layout.Rows = r;
     layout.Width = c * cw;
@@ -264,7 +269,10 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   // The last row stays free, and a sixel band may reach 5 pixel rows below
   // the picture (sixels come in rows of six).
   const int usableRows = std::max(rows - 1, 1);
-  const int width = columns * cw, height = std::max(usableRows * ch - 5, 6);
+  // Beyond MaxScale times the screen's size a picture shows nothing more.
+  const int width = static_cast<int>(std::min(static_cast<long>(columns) * cw, MaxScale * 640L));
+  const int height = static_cast<int>(
+      std::min(std::max(static_cast<long>(usableRows) * ch - 5, 6L), MaxScale * 480L + 5));
   // The same fit as the window's: whole scales, else the largest of the right shape.
   const PictureRect fit = FitPicture(width, height);
   layout.Width = std::max(fit.W, 4);

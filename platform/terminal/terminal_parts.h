@@ -106,7 +106,9 @@ struct TerminalSize {
   int CellHeight = 0;
 };
 // ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
-// the terminal told; false when fd is not a terminal.
+// the terminal told (a cell over MaxCellSize pixels counts as unknown);
+// false when fd is not a terminal.
+constexpr int MaxCellSize = 256;
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size);
 
 // PictureLayout: the picture in the terminal. Left, Top: its first cell
@@ -121,6 +123,13 @@ struct PictureLayout {
   int CellWidth = 8, CellHeight = 16;
   int TerminalColumns = 1, TerminalRows = 1;
 };
+// The largest pictures worth drawing, however large the terminal says it is:
+// symbols in at most MaxSymbolColumns x MaxSymbolRows cells (a cell a screen
+// pixel across, two down, as half blocks show them), pixel modes at most
+// MaxScale times the screen's size.
+constexpr int MaxSymbolColumns = 640;
+constexpr int MaxSymbolRows = 240;
+constexpr long MaxScale = 4;
 // LayoutPicture: the largest picture of the screen's shape that fits,
 // centred. Pixel modes draw at a whole scale when one fits and leave the last
 // row free (a picture touching it would scroll the screen).
