@@ -6,6 +6,8 @@
 //   - tmux, which shows no sixels: the board as coloured symbols in its
 //     cells, a move made with mouse reports typed into the pane; a run-time
 //     error and a hang-up leave the terminal as it was;
+//   - a terminal the test plays itself on a pseudo-terminal: sizes no
+//     real terminal has, answers that come late, nothing left for the shell;
 //   - the choice of display: no display and no terminal, and a terminal
 //     demanded on a pipe, both end with the graphics error.
 // The game is kelvar-probe (the real program with a report of each turn on
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -541,6 +544,111 @@ TEST_F(TmuxTest, RunTimeErrorAndHangUpPutTheTerminalBackFirst) {
   EXPECT_EQ(*status, 128 + SIGHUP);
   ExpectScreenPutBack();
   ExpectTerminalRestored();
+}
+
+// ---- A terminal played by the test on a pseudo-terminal ----------------------------------
+
+// The game on a pty whose other side the test holds: the test answers the
+// game's questions as it likes (late, or with sizes no real terminal has)
+// and sees every byte the game writes. A shell starts the game and stays,
+// as a login shell would, so the terminal outlives the game and what is
+// left unread in it would reach that shell.
+class PtyTerminalTest : public TerminalGameTest {
+ protected:
+  void TearDown() override {
+    CloseChild(Game);
+    TerminalGameTest::TearDown();
+  }
+
+  void StartOnPty(const std::string& term, unsigned short columns, unsigned short rows) {
+    fs::remove(Folder / "status");
+    const std::string f = Folder.string();
+    std::ofstream(Folder / "run") << "#!/bin/sh\n"
+                                  << Probe << "\necho $? >" << f << "/status.tmp\nmv " << f
+                                  << "/status.tmp " << f << "/status\nexec sleep 600\n";
+    fs::permissions(Folder / "run", fs::perms::owner_all);
+    Game = Spawn((Folder / "run").string(), f,
+                 {{"KELVAR_DISPLAY", "terminal"},
+                  {"TERM", term},
+                  {"DISPLAY", std::nullopt},
+                  {"WAYLAND_DISPLAY", std::nullopt},
+                  {"SDL_VIDEODRIVER", std::nullopt}},
+                 columns, rows);
+  }
+
+  // Asked: the game has asked for the device attributes n times.
+  bool Asked(int n, double seconds) {
+    return Pump(Game, seconds, [&] {
+      int count = 0;
+      for (std::size_t at = Game.Output.find("\x1b[c"); at != std::string::npos;
+           at = Game.Output.find("\x1b[c", at + 1))
+        ++count;
+      return count >= n;
+    });
+  }
+
+  // GameStatus: the game's exit status, reading its output meanwhile.
+  std::optional<int> GameStatus(double seconds) {
+    if (!Pump(Game, seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
+    return std::atoi(ReadText(Folder / "status").c_str());
+  }
+
+  // ExpectNothingLeftForTheShell: no byte the terminal sent is still unread
+  // after the game: Enter then gives the shell an empty line (the terminal
+  // is back in line mode, so a line is read only when it ends).
+  void ExpectNothingLeftForTheShell() {
+    const std::size_t before = Game.Output.size();
+    Send(Game, "\n");
+    Pump(Game, 0.3, [] { return false; });
+    int unread = -1;
+    ASSERT_EQ(ioctl(Game.Slave, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 1) << "bytes left for the shell, echoed: " << Game.Output.substr(before);
+  }
+
+  Child Game;
+};
+
+TEST_F(PtyTerminalTest, HugeReportedSizesPlayAndLeaveQuicklyWithNothingForTheShell) {
+  struct Case {
+    unsigned short Columns, Rows;
+    std::string Answers, Mode;
+  };
+  // Sixels in 8 x 16 cells, the cell size told; symbols when none is told.
+  for (const Case& c : {Case{10000, 10000, "\x1b[6;16;8t\x1b[?62;4c", "sixels"},
+                        Case{65535, 65535, "\x1b[?62c", "symbols"}}) {
+    SCOPED_TRACE(std::to_string(c.Columns) + "x" + std::to_string(c.Rows));
+    StartOnPty("xterm-256color", c.Columns, c.Rows);
+    ASSERT_TRUE(Asked(1, 30)) << Game.Output;
+    Send(Game, c.Answers);
+    ASSERT_TRUE(WaitForOutput(Game, "drawing in the terminal with " + c.Mode, 30)) << Game.Output;
+    ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Output.size();
+    EXPECT_LT(Game.Output.size(), 8000000u) << "bytes for a board";
+    // Esc, then a movement. On its way out the game asks once more and
+    // drops what comes before the answer: a report still under way.
+    Send(Game, "\x1b");
+    Sleep(0.2);
+    Send(Game, "\x1b[<35;20;20M");
+    const auto leaving = Clock::now();
+    ASSERT_TRUE(Asked(2, 30));
+    Send(Game, "\x1b[<35;21;20M\x1b[?62;4c");
+    EXPECT_EQ(GameStatus(30), 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - leaving).count(), 3.0);
+    ExpectNothingLeftForTheShell();
+    support::ExpectTerminalRestored(Game);
+    CloseChild(Game);
+  }
+}
+
+TEST_F(PtyTerminalTest, LateAnswersAreNotLeftForTheShell) {
+  StartOnPty("xterm-256color", 100, 40);
+  ASSERT_TRUE(Asked(1, 30));
+  // The answers come half a second after the game stopped waiting for them.
+  Pump(Game, 2.5, [] { return false; });
+  Send(Game, "\x1b[?1006;1$y\x1b[6;16;8t\x1b[?62;4c");
+  EXPECT_EQ(GameStatus(30), 1);
+  EXPECT_NE(Game.Output.find("did not answer"), std::string::npos) << Game.Output;
+  ExpectNothingLeftForTheShell();
+  support::ExpectTerminalRestored(Game);
 }
 
 // ---- The choice of display ---------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,9 @@ namespace {
 // questions (a slow connection included); every terminal answers the device
 // attributes, so silence means no terminal that can show a picture.
 constexpr int AnswerTimeout = 2000;
+// LateAnswerWait: milliseconds given to answers still under way when the
+// game leaves the terminal.
+constexpr int LateAnswerWait = 1500;
 // EscapePause: milliseconds after which held bytes that may be a key (Esc
 // alone) are passed on; ReportPause: after which a cut report is dropped.
 constexpr int EscapePause = 25;
@@ -106,6 +110,35 @@ void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports, s
   if (DueMotion(t.Motion, now, x, y)) QueuePointerMove(x, y);
 }
 
+// DrainAnswers: reads and drops what the terminal sends until it answers
+// the device attributes (asked again when ask is true) or milliseconds
+// pass, then drops whatever is still unread: nothing of the game's
+// questions (a late answer, a mouse report in flight) is typed into the
+// shell after the game.
+void DrainAnswers(bool ask, int milliseconds) {
+  if (ask) WriteAll("\x1b[c");
+  TerminalInput input;
+  TerminalAnswers answers;
+  std::string keys;
+  std::vector<PointerReport> reports;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!answers.Attributes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&in, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (in.revents & POLLIN) == 0) break;
+    unsigned char bytes[512];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count <= 0) break;
+    FilterInput(input, bytes, static_cast<std::size_t>(count), keys, reports, answers);
+  }
+  tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 // ReadAnswers: asks the start-up questions and collects the answers until
 // the device attributes come or the time is up.
 bool ReadAnswers(TerminalState& t) {
@@ -151,6 +184,9 @@ bool Start(std::string& reason) {
     return false;
   }
   if (!ReadAnswers(t)) {
+    // A slow link may still bring the answers: they are waited for a while
+    // longer and dropped, rather than left for the shell.
+    DrainAnswers(false, LateAnswerWait);
     RestoreTerminal();
     reason = "the terminal did not answer its device attributes request";
     return false;
@@ -196,6 +232,7 @@ void CloseScreen() {
   t.ScreenOpen = false;
   SetTerminalLeaveBytes("", 0);
   WriteAll(LeaveSequence(t.Mode));
+  if (t.InputOpen) DrainAnswers(true, LateAnswerWait);
 }
 
 void Present(const Frame& frame) {
