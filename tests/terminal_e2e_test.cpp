@@ -651,6 +651,79 @@ TEST_F(PtyTerminalTest, LateAnswersAreNotLeftForTheShell) {
   support::ExpectTerminalRestored(Game);
 }
 
+// ConsoleBytes: what is wrong with output meant for the Linux console: any
+// sequence but cursor moves, clearing, the cursor's and line wrap's modes and
+// 16-colour SGR (0, 30..37, 90..97, 40..47), and any character but a space,
+// the half and full blocks and the shades its font has, or line ends.
+std::string ConsoleBytes(const std::string& bytes) {
+  static const std::vector<std::string> glyphs = {" ",      "\u2580", "\u2584", "\u2588", "\u258c",
+                                                  "\u2590", "\u2591", "\u2592", "\u2593"};
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (bytes[i] == '\x1b') {
+      if (bytes[i + 1] != '[') return "not a control sequence at " + std::to_string(i);
+      std::size_t end = i + 2;
+      while (end < bytes.size() && !(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+      const std::string params = bytes.substr(i + 2, end - i - 2);
+      const char final = bytes[end];
+      if (final == 'm') {
+        std::istringstream numbers(params);
+        for (std::string n; std::getline(numbers, n, ';');) {
+          const int v = n.empty() ? 0 : std::atoi(n.c_str());
+          if (!(v == 0 || (v >= 30 && v <= 37) || (v >= 90 && v <= 97) || (v >= 40 && v <= 47)))
+            return "colour " + params;
+        }
+      } else if (final != 'H' && final != 'J' && params != "?25" && params != "?7" &&
+                 !(final == 'c' && params.empty())) {
+        return "sequence " + params + final;
+      }
+      i = end + 1;
+      continue;
+    }
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      ++i;
+      continue;
+    }
+    const std::string glyph = bytes.substr(i, Utf8Length(bytes[i]));
+    if (std::find(glyphs.begin(), glyphs.end(), glyph) == glyphs.end())
+      return "character " + glyph + " at " + std::to_string(i);
+    i += glyph.size();
+  }
+  return "";
+}
+
+TEST_F(PtyTerminalTest, LinuxConsoleInItsSixteenColoursAndItsLinesBackAfterwards) {
+  StartOnPty("linux", 80, 25);
+  ASSERT_TRUE(Asked(1, 30)) << Game.Output;
+  // The console answers the device attributes only; the questions it would
+  // print as text are not asked.
+  EXPECT_EQ(Game.Output.find("$p"), std::string::npos);
+  EXPECT_EQ(Game.Output.find("\x1b_G"), std::string::npos);
+  Send(Game, "\x1b[?6c");
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Output;
+  const std::size_t drawn = Game.Output.find("\x1b[?25l");
+  ASSERT_NE(drawn, std::string::npos);
+  // The keyboard's pointer: an arrow moves it, Space picks a square; the
+  // picture changes only in the console's colours and glyphs.
+  Send(Game, "\x1b[B\x1b[B\x1b[C ");
+  Pump(Game, 1.0, [] { return false; });
+  EXPECT_EQ(ConsoleBytes(Game.Output.substr(drawn)), "");
+  const std::size_t board = Game.Output.size();
+  EXPECT_GT(board - drawn, 2000u) << "a board was drawn";
+  Send(Game, "\x1b");
+  ASSERT_TRUE(Asked(2, 30));
+  Send(Game, "\x1b[?6c");
+  EXPECT_EQ(GameStatus(30), 0);
+  // No alternate screen to go back to: the screen is cleared and the game's
+  // start line written again at its top.
+  const std::size_t left = Game.Output.rfind("\x1b[2J\x1b[H");
+  ASSERT_NE(left, std::string::npos);
+  EXPECT_NE(Game.Output.find("kelvar: drawing in the terminal with the console's 16 colours", left),
+            std::string::npos)
+      << Game.Output.substr(left);
+  ExpectNothingLeftForTheShell();
+  support::ExpectTerminalRestored(Game);
+}
+
 // ---- The choice of display ---------------------------------------------------------------
 
 struct Outcome {

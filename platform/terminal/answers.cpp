@@ -88,6 +88,8 @@ const char* ModeName(TerminalMode mode) {
       return "sixels";
     case TerminalMode::Kitty:
       return "kitty graphics";
+    case TerminalMode::Console:
+      return "the console's 16 colours";
     case TerminalMode::Symbols:
       break;
   }
@@ -102,11 +104,19 @@ const char TerminalQueries[] =
     "\x1b[16t"
     "\x1b[c";
 
+const char ConsoleQueries[] = "\x1b[c";
+
+bool IsLinuxConsole(const char* term) {
+  return term != nullptr && std::strncmp(term, "linux", 5) == 0;
+}
+
 bool UsableTerm(const char* term) {
   return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight) {
+TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight,
+                        bool console) {
+  if (console) return TerminalMode::Console;
   const bool pixels = cellWidth > 0 && cellHeight > 0;
   // Sixels first: a terminal with both gets the cheaper changed-band updates.
   if (answers.Sixel && pixels) return TerminalMode::Sixel;
@@ -118,7 +128,7 @@ bool MouseUsable(const TerminalAnswers& answers, const char* term) {
   if (answers.SgrMouse >= 0) return answers.SgrMouse >= 1 && answers.SgrMouse <= 3;
   // The Linux console reports only in the old byte form, which cannot be
   // told apart from keys.
-  return term == nullptr || std::strncmp(term, "linux", 5) != 0;
+  return !IsLinuxConsole(term);
 }
 
 bool PixelMouseUsable(const TerminalAnswers& answers) {
@@ -250,7 +260,7 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   layout.CellWidth = cw;
   layout.CellHeight = ch;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
-  if (mode == TerminalMode::Symbols) {
+  if (mode == TerminalMode::Symbols || mode == TerminalMode::Console) {
     // Whole cells: as wide as the rows allow for the 4:3 shape, and no more
     // cells than the screen has pixels to show in them.
     int c = std::min({columns, MaxSymbolColumns,
@@ -303,7 +313,8 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
   return inside;
 }
 
-std::string EnterSequence(bool mouse, bool pixelMouse) {
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode) {
+  if (mode == TerminalMode::Console) return "\x1b[?25l\x1b[?7l\x1b[0;40m\x1b[2J";
   // Black around the picture, as around it in a window.
   std::string text = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?80l\x1b[0;48;2;0;0;0m\x1b[2J";
   if (mouse) text += "\x1b[?1003h\x1b[?1006h";
@@ -311,7 +322,8 @@ std::string EnterSequence(bool mouse, bool pixelMouse) {
   return text;
 }
 
-std::string LeaveSequence(TerminalMode mode) {
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines) {
+  if (mode == TerminalMode::Console) return "\x1b[0m\x1b[2J\x1b[H\x1b[?7h\x1b[?25h" + lastLines;
   std::string text;
   if (mode == TerminalMode::Kitty) text += "\x1b_Ga=d,d=A\x1b\\";
   text +=

@@ -100,8 +100,16 @@ void AppendUtf8(std::string& out, std::uint32_t c) {
   }
 }
 
-void AppendColour(std::string& out, int selector, std::int32_t rgb) {
+// AppendColour: ";38;2;R;G;B" (selector 38 foreground, 48 background) for a
+// 24-bit colour; for a console palette number the 16-colour form (30..37 and
+// 90..97 in front, 40..47 behind).
+void AppendColour(std::string& out, int selector, std::int32_t rgb, bool console) {
   out += ';';
+  if (console) {
+    const int base = selector == 38 ? (rgb < 8 ? 30 : 90 - 8) : 40;
+    AppendNumber(out, base + std::clamp(rgb, 0, selector == 38 ? 15 : 7));
+    return;
+  }
   AppendNumber(out, selector);
   out += ";2;";
   AppendNumber(out, (rgb >> 16) & 255);
@@ -118,7 +126,8 @@ struct Picture {
   bool Whole = true;
   ChafaTermInfo* Info = nullptr;
   ChafaSymbolMap* Symbols = nullptr;
-  ChafaCanvas* Canvas = nullptr;  // symbols mode: the whole grid
+  ChafaSymbolMap* ConsoleSymbols = nullptr;  // the glyphs the console's font has
+  ChafaCanvas* Canvas = nullptr;             // symbols modes: the whole grid
   // Source: the screen as RGB 8-8-8.
   std::vector<std::uint8_t> Source = std::vector<std::uint8_t>(ScreenW * ScreenH * 3);
   std::vector<Cell> Shown;  // symbols mode: the grid the terminal shows
@@ -149,6 +158,11 @@ Picture* NewPicture() {
       picture->Symbols,
       static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_WIDE | CHAFA_SYMBOL_TAG_AMBIGUOUS |
                                    CHAFA_SYMBOL_TAG_UGLY));
+  // The Linux console's font (the PC's code page 437 and its kin) has the
+  // half blocks, the full block and three shades, no quadrants.
+  picture->ConsoleSymbols = chafa_symbol_map_new();
+  for (gunichar c : {0x20u, 0x2580u, 0x2584u, 0x2588u, 0x258Cu, 0x2590u, 0x2591u, 0x2592u, 0x2593u})
+    chafa_symbol_map_add_by_range(picture->ConsoleSymbols, c, c);
   return picture;
 }
 
@@ -156,21 +170,24 @@ void FreePicture(Picture* picture) {
   if (picture == nullptr) return;
   if (picture->Canvas != nullptr) chafa_canvas_unref(picture->Canvas);
   chafa_symbol_map_unref(picture->Symbols);
+  chafa_symbol_map_unref(picture->ConsoleSymbols);
   chafa_term_info_unref(picture->Info);
   delete picture;
 }
 
 namespace {
 
-ChafaCanvas* NewCanvas(const Picture& picture, ChafaPixelMode mode, int columns, int rows,
-                       int cellWidth, int cellHeight) {
+ChafaCanvas* NewCanvas(const Picture& picture, bool console, int columns, int rows, int cellWidth,
+                       int cellHeight) {
   ChafaCanvasConfig* config = chafa_canvas_config_new();
-  chafa_canvas_config_set_pixel_mode(config, mode);
-  chafa_canvas_config_set_canvas_mode(config, CHAFA_CANVAS_MODE_TRUECOLOR);
+  chafa_canvas_config_set_pixel_mode(config, CHAFA_PIXEL_MODE_SYMBOLS);
+  // The console: 16 colours in front, 8 behind (its backgrounds have no bright half).
+  chafa_canvas_config_set_canvas_mode(
+      config, console ? CHAFA_CANVAS_MODE_INDEXED_16_8 : CHAFA_CANVAS_MODE_TRUECOLOR);
   chafa_canvas_config_set_geometry(config, columns, rows);
   chafa_canvas_config_set_cell_geometry(config, cellWidth, cellHeight);
   chafa_canvas_config_set_dither_mode(config, CHAFA_DITHER_MODE_NONE);
-  chafa_canvas_config_set_symbol_map(config, picture.Symbols);
+  chafa_canvas_config_set_symbol_map(config, console ? picture.ConsoleSymbols : picture.Symbols);
   // The board is flat colours: a light search for each cell's symbol is enough.
   chafa_canvas_config_set_work_factor(config, 0.1f);
   ChafaCanvas* canvas = chafa_canvas_new(config);
@@ -186,6 +203,7 @@ void UpdateSource(Picture& picture, const std::uint16_t* screen, int firstRow, i
 
 void PaintSymbols(Picture& picture, std::string& out) {
   const PictureLayout& l = picture.Layout;
+  const bool console = l.Mode == TerminalMode::Console;
   chafa_canvas_draw_all_pixels(picture.Canvas, CHAFA_PIXEL_RGB8, picture.Source.data(), ScreenW,
                                ScreenH, ScreenW * 3);
   int atRow = -1, atColumn = -1;
@@ -194,7 +212,11 @@ void PaintSymbols(Picture& picture, std::string& out) {
     for (int c = 0; c < l.Columns; ++c) {
       Cell cell{};
       cell.Symbol = chafa_canvas_get_char_at(picture.Canvas, c, r);
-      chafa_canvas_get_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
+      // The console: palette numbers (0..15, 0..7) rather than 24-bit colours.
+      if (console)
+        chafa_canvas_get_raw_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
+      else
+        chafa_canvas_get_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
       Cell& shown = picture.Shown[static_cast<std::size_t>(r * l.Columns + c)];
       if (!picture.Whole && cell == shown) continue;
       shown = cell;
@@ -205,8 +227,8 @@ void PaintSymbols(Picture& picture, std::string& out) {
       if (needForeground || needBackground) {
         out += "\x1b[";
         std::size_t start = out.size();
-        if (needForeground) AppendColour(out, 38, cell.Foreground);
-        if (needBackground) AppendColour(out, 48, cell.Background);
+        if (needForeground) AppendColour(out, 38, cell.Foreground, console);
+        if (needBackground) AppendColour(out, 48, cell.Background, console);
         out.erase(start, 1);  // the first ';'
         out += 'm';
         if (needForeground) foreground = cell.Foreground;
@@ -411,8 +433,10 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
 // Paint: the source's rows firstRow..lastRow (all of them when the whole
 // picture is due) to the terminal.
 void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
-  if (p.Whole) out += "\x1b[0;48;2;0;0;0m\x1b[2J";
-  if (p.Layout.Mode == TerminalMode::Symbols)
+  if (p.Whole)
+    out +=
+        p.Layout.Mode == TerminalMode::Console ? "\x1b[0;40m\x1b[2J" : "\x1b[0;48;2;0;0;0m\x1b[2J";
+  if (p.Layout.Mode == TerminalMode::Symbols || p.Layout.Mode == TerminalMode::Console)
     PaintSymbols(p, out);
   else
     PaintPixels(p, firstRow, lastRow, out);
@@ -427,9 +451,9 @@ void ResetPicture(Picture* picture, const PictureLayout& layout) {
   p.Whole = true;
   if (p.Canvas != nullptr) chafa_canvas_unref(p.Canvas);
   p.Canvas = nullptr;
-  if (layout.Mode == TerminalMode::Symbols) {
-    p.Canvas = NewCanvas(p, CHAFA_PIXEL_MODE_SYMBOLS, layout.Columns, layout.Rows, layout.CellWidth,
-                         layout.CellHeight);
+  if (layout.Mode == TerminalMode::Symbols || layout.Mode == TerminalMode::Console) {
+    p.Canvas = NewCanvas(p, layout.Mode == TerminalMode::Console, layout.Columns, layout.Rows,
+                         layout.CellWidth, layout.CellHeight);
     p.Shown.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, Cell{});
     return;
   }

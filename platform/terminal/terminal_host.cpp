@@ -41,6 +41,8 @@ struct TerminalState {
   TerminalMode Mode = TerminalMode::Symbols;
   bool Mouse = false;       // the terminal reports the mouse (SGR)
   bool PixelMouse = false;  // ... in pixels
+  bool Console = false;     // the Linux text console
+  std::string StartLine;    // what the game said on its start
   bool ScreenOpen = false;
   bool InputOpen = true;  // standard input still delivers
   PictureLayout Layout;
@@ -142,7 +144,7 @@ void DrainAnswers(bool ask, int milliseconds) {
 // ReadAnswers: asks the start-up questions and collects the answers until
 // the device attributes come or the time is up.
 bool ReadAnswers(TerminalState& t) {
-  WriteAll(TerminalQueries);
+  WriteAll(t.Console ? ConsoleQueries : TerminalQueries);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   std::vector<PointerReport> ignored;
   while (!t.Answers.Attributes) {
@@ -179,6 +181,7 @@ bool Start(std::string& reason) {
     reason = "the terminal (TERM) cannot show pictures";
     return false;
   }
+  t.Console = IsLinuxConsole(term);
   if (!MakeTerminalRaw()) {
     reason = "the terminal's settings cannot be changed";
     return false;
@@ -193,7 +196,7 @@ bool Start(std::string& reason) {
   }
   TerminalSize size;
   ReadTerminalSize(STDOUT_FILENO, t.Answers, size);
-  t.Mode = ChooseMode(t.Answers, size.CellWidth, size.CellHeight);
+  t.Mode = ChooseMode(t.Answers, size.CellWidth, size.CellHeight, t.Console);
   t.Layout = LayoutPicture(t.Mode, size);
   t.Mouse = MouseUsable(t.Answers, term);
   t.PixelMouse = t.Mouse && PixelMouseUsable(t.Answers) && size.CellWidth > 0;
@@ -209,18 +212,28 @@ bool Start(std::string& reason) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGWINCH, &action, nullptr);
   t.Shown = NewPicture();
-  std::fprintf(stderr, "kelvar: drawing in the terminal with %s%s\n", ModeName(t.Mode),
-               t.Mouse ? "" : " (no mouse reports: the keyboard moves the pointer)");
+  t.StartLine = std::string("kelvar: drawing in the terminal with ") + ModeName(t.Mode) +
+                (t.Mouse ? "" : " (no mouse reports: the keyboard moves the pointer)") + "\n";
+  std::fputs(t.StartLine.c_str(), stderr);
   std::fflush(stderr);
   return true;
+}
+
+// LastLines: what the console shows again once the picture goes (it has no
+// alternate screen to give back): the start line, ends of lines as the
+// terminal's output processing makes them.
+std::string LastLines(const TerminalState& t) {
+  std::string lines;
+  for (char c : t.StartLine) lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return lines;
 }
 
 bool OpenScreen(std::string&) {
   TerminalState& t = Terminal();
   // Every way out from here on puts the terminal back first.
-  const std::string leave = LeaveSequence(t.Mode);
+  const std::string leave = LeaveSequence(t.Mode, LastLines(t));
   SetTerminalLeaveBytes(leave.data(), static_cast<int>(leave.size()));
-  WriteAll(EnterSequence(t.Mouse, t.PixelMouse));
+  WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode));
   UpdateLayout(t);
   ResetPicture(t.Shown, t.Layout);
   t.ScreenOpen = true;
@@ -231,7 +244,7 @@ void CloseScreen() {
   TerminalState& t = Terminal();
   t.ScreenOpen = false;
   SetTerminalLeaveBytes("", 0);
-  WriteAll(LeaveSequence(t.Mode));
+  WriteAll(LeaveSequence(t.Mode, LastLines(t)));
   if (t.InputOpen) DrainAnswers(true, LateAnswerWait);
 }
 

@@ -12,9 +12,12 @@
 
 // ---- What the terminal can do -----------------------------------------------------
 
-// TerminalMode: how the picture is drawn.
-enum class TerminalMode { Symbols, Sixel, Kitty };
-// ModeName: the mode as the start line names it ("sixels", "kitty graphics", "symbols").
+// TerminalMode: how the picture is drawn. Console: the Linux text console
+// (TERM=linux), symbols in its 16 colours (8 behind them) and only the block
+// glyphs its font has.
+enum class TerminalMode { Symbols, Sixel, Kitty, Console };
+// ModeName: the mode as the start line names it ("sixels", "kitty graphics",
+// "symbols", "the console's 16 colours").
 const char* ModeName(TerminalMode mode);
 
 // TerminalAnswers: what the terminal said about itself.
@@ -30,14 +33,20 @@ struct TerminalAnswers {
 
 // TerminalQueries: the questions asked at start; the device attributes come
 // last, since every terminal answers them, in order, so their answer closes
-// the exchange.
+// the exchange. ConsoleQueries: the device attributes alone, for the Linux
+// console, which would print the others' unknown sequences as text.
 extern const char TerminalQueries[];
+extern const char ConsoleQueries[];
+// IsLinuxConsole: TERM names the Linux text console.
+bool IsLinuxConsole(const char* term);
 // UsableTerm: TERM names a terminal that can show colours and move its cursor
 // (set, and not "dumb").
 bool UsableTerm(const char* term);
-// ChooseMode: sixels, else kitty graphics, else symbols. Pixel modes need the
-// size of a cell in pixels (cellWidth, cellHeight > 0).
-TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight);
+// ChooseMode: the console's own mode on the Linux console, else sixels, else
+// kitty graphics, else symbols. Pixel modes need the size of a cell in
+// pixels (cellWidth, cellHeight > 0).
+TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight,
+                        bool console = false);
 // MouseUsable: the terminal reports the mouse in SGR form (it said so, or it
 // does not answer mode requests and is not the Linux console).
 bool MouseUsable(const TerminalAnswers& answers, const char* term);
@@ -143,11 +152,16 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
 // ---- Entering and leaving ---------------------------------------------------------
 
 // EnterSequence: the alternate screen, cleared, the cursor hidden, no line
-// wrap, sixels placed at the cursor, and the mouse reports asked for.
-std::string EnterSequence(bool mouse, bool pixelMouse);
+// wrap, sixels placed at the cursor, and the mouse reports asked for. On the
+// console (no alternate screen, 16 colours): cleared black, cursor hidden,
+// no line wrap.
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode);
 // LeaveSequence: everything EnterSequence changed put back (and, in kitty
-// mode, the images freed); at most 256 bytes, so a signal handler can send it.
-std::string LeaveSequence(TerminalMode mode);
+// mode, the images freed). The console has no alternate screen to go back
+// to: it is cleared, and lastLines (the game's start line) written again at
+// its top, so what the game printed stays readable there. At most 256 bytes
+// in all, so a signal handler can send it.
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines = "");
 
 // ---- The picture ------------------------------------------------------------------
 
