@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 #include "platform/terminal/terminal_parts.h"
 
@@ -126,8 +127,9 @@ struct Picture {
   bool Whole = true;
   ChafaTermInfo* Info = nullptr;
   ChafaSymbolMap* Symbols = nullptr;
-  ChafaSymbolMap* ConsoleSymbols = nullptr;  // the glyphs the console's font has
-  ChafaCanvas* Canvas = nullptr;             // symbols modes: the whole grid
+  ChafaCanvas* Canvas = nullptr;  // symbols mode: the whole grid
+  // Console mode: the best shade for a mean colour and its error, once worked out.
+  std::unordered_map<std::uint32_t, std::pair<Cell, int>> Shades;
   // Source: the screen as RGB 8-8-8.
   std::vector<std::uint8_t> Source = std::vector<std::uint8_t>(ScreenW * ScreenH * 3);
   std::vector<Cell> Shown;  // symbols mode: the grid the terminal shows
@@ -158,11 +160,6 @@ Picture* NewPicture() {
       picture->Symbols,
       static_cast<ChafaSymbolTags>(CHAFA_SYMBOL_TAG_WIDE | CHAFA_SYMBOL_TAG_AMBIGUOUS |
                                    CHAFA_SYMBOL_TAG_UGLY));
-  // The Linux console's font (the PC's code page 437 and its kin) has the
-  // half blocks, the full block and three shades, no quadrants.
-  picture->ConsoleSymbols = chafa_symbol_map_new();
-  for (gunichar c : {0x20u, 0x2580u, 0x2584u, 0x2588u, 0x258Cu, 0x2590u, 0x2591u, 0x2592u, 0x2593u})
-    chafa_symbol_map_add_by_range(picture->ConsoleSymbols, c, c);
   return picture;
 }
 
@@ -170,24 +167,21 @@ void FreePicture(Picture* picture) {
   if (picture == nullptr) return;
   if (picture->Canvas != nullptr) chafa_canvas_unref(picture->Canvas);
   chafa_symbol_map_unref(picture->Symbols);
-  chafa_symbol_map_unref(picture->ConsoleSymbols);
   chafa_term_info_unref(picture->Info);
   delete picture;
 }
 
 namespace {
 
-ChafaCanvas* NewCanvas(const Picture& picture, bool console, int columns, int rows, int cellWidth,
+ChafaCanvas* NewCanvas(const Picture& picture, int columns, int rows, int cellWidth,
                        int cellHeight) {
   ChafaCanvasConfig* config = chafa_canvas_config_new();
   chafa_canvas_config_set_pixel_mode(config, CHAFA_PIXEL_MODE_SYMBOLS);
-  // The console: 16 colours in front, 8 behind (its backgrounds have no bright half).
-  chafa_canvas_config_set_canvas_mode(
-      config, console ? CHAFA_CANVAS_MODE_INDEXED_16_8 : CHAFA_CANVAS_MODE_TRUECOLOR);
+  chafa_canvas_config_set_canvas_mode(config, CHAFA_CANVAS_MODE_TRUECOLOR);
   chafa_canvas_config_set_geometry(config, columns, rows);
   chafa_canvas_config_set_cell_geometry(config, cellWidth, cellHeight);
   chafa_canvas_config_set_dither_mode(config, CHAFA_DITHER_MODE_NONE);
-  chafa_canvas_config_set_symbol_map(config, console ? picture.ConsoleSymbols : picture.Symbols);
+  chafa_canvas_config_set_symbol_map(config, picture.Symbols);
   // The board is flat colours: a light search for each cell's symbol is enough.
   chafa_canvas_config_set_work_factor(config, 0.1f);
   ChafaCanvas* canvas = chafa_canvas_new(config);
@@ -201,22 +195,155 @@ void UpdateSource(Picture& picture, const std::uint16_t* screen, int firstRow, i
       Rgb565ToRgb8(screen[y * ScreenW + x], &picture.Source[(y * ScreenW + x) * 3]);
 }
 
+// ---- The Linux console ----
+
+// ConsolePalette: the console's 16 colours as it starts (the VGA's), the
+// first 8 also behind the glyphs.
+constexpr std::uint8_t ConsolePalette[16][3] = {
+    {0, 0, 0},     {170, 0, 0},     {0, 170, 0},    {170, 85, 0},   {0, 0, 170},   {170, 0, 170},
+    {0, 170, 170}, {170, 170, 170}, {85, 85, 85},   {255, 85, 85},  {85, 255, 85}, {255, 255, 85},
+    {85, 85, 255}, {255, 85, 255},  {85, 255, 255}, {255, 255, 255}};
+
+struct Mean {
+  int R = 0, G = 0, B = 0;
+};
+
+int Distance(const Mean& m, int r, int g, int b) {
+  return (m.R - r) * (m.R - r) + (m.G - g) * (m.G - g) + (m.B - b) * (m.B - b);
+}
+
+// NearestColour: the palette's nearest of the first count colours.
+int NearestColour(const Mean& m, int count, int& error) {
+  int best = 0;
+  error = 1 << 30;
+  for (int k = 0; k < count; ++k) {
+    const int d = Distance(m, ConsolePalette[k][0], ConsolePalette[k][1], ConsolePalette[k][2]);
+    if (d < error) {
+      error = d;
+      best = k;
+    }
+  }
+  return best;
+}
+
+// AreaMean: the source's mean colour over screen pixels [x0, x1) x [y0, y1).
+Mean AreaMean(const Picture& picture, int x0, int x1, int y0, int y1) {
+  long sum[3] = {0, 0, 0}, count = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) {
+      const std::uint8_t* p = &picture.Source[(y * ScreenW + x) * 3];
+      for (int k = 0; k < 3; ++k) sum[k] += p[k];
+      ++count;
+    }
+  if (count == 0) return {};
+  return {static_cast<int>(sum[0] / count), static_cast<int>(sum[1] / count),
+          static_cast<int>(sum[2] / count)};
+}
+
+// ConsoleCell: the glyph of the console's font and the colours (palette
+// numbers: 16 in front, 8 behind) that show the cell's part of the screen
+// best: the cell's quarters are compared with a blank, a full block, the
+// four half blocks and, for a mean between two colours, the three shades.
+Cell ConsoleCell(Picture& picture, int c, int r) {
+  const PictureLayout& l = picture.Layout;
+  const int x0 = c * ScreenW / l.Columns, x2 = std::max((c + 1) * ScreenW / l.Columns, x0 + 1);
+  const int y0 = r * ScreenH / l.Rows, y2 = std::max((r + 1) * ScreenH / l.Rows, y0 + 1);
+  const int x1 = std::max((x0 + x2) / 2, x0 + 1), y1 = std::max((y0 + y2) / 2, y0 + 1);
+  const Mean q[4] = {AreaMean(picture, x0, x1, y0, y1), AreaMean(picture, x1, x2, y0, y1),
+                     AreaMean(picture, x0, x1, y1, y2), AreaMean(picture, x1, x2, y1, y2)};
+  const auto mean = [](const Mean& a, const Mean& b) {
+    return Mean{(a.R + b.R) / 2, (a.G + b.G) / 2, (a.B + b.B) / 2};
+  };
+  const Mean all = mean(mean(q[0], q[1]), mean(q[2], q[3]));
+  Cell best{' ', 0, 0};
+  int bestError = 1 << 30;
+  // Two halves: glyph shows its front colour over half 'front' and its
+  // back colour over 'back' (each half two quarters).
+  const auto halves = [&](std::uint32_t glyph, int a, int b, int d, int e) {
+    int frontError, backError;
+    const int front = NearestColour(mean(q[a], q[b]), 16, frontError);
+    const int back = NearestColour(mean(q[d], q[e]), 8, backError);
+    int error = 0;
+    for (int k : {a, b})
+      error += Distance(q[k], ConsolePalette[front][0], ConsolePalette[front][1],
+                        ConsolePalette[front][2]);
+    for (int k : {d, e})
+      error +=
+          Distance(q[k], ConsolePalette[back][0], ConsolePalette[back][1], ConsolePalette[back][2]);
+    if (error < bestError) {
+      bestError = error;
+      best = {glyph, front, back};
+    }
+  };
+  {
+    int unused;
+    const int back = NearestColour(all, 8, unused);
+    const int front = NearestColour(all, 16, unused);
+    int blank = 0, block = 0;
+    for (const Mean& m : q) {
+      blank +=
+          Distance(m, ConsolePalette[back][0], ConsolePalette[back][1], ConsolePalette[back][2]);
+      block +=
+          Distance(m, ConsolePalette[front][0], ConsolePalette[front][1], ConsolePalette[front][2]);
+    }
+    best = {' ', 0, back};
+    bestError = blank;
+    if (block < bestError) {
+      bestError = block;
+      best = {0x2588, front, 0};
+    }
+  }
+  halves(0x2580, 0, 1, 2, 3);  // upper half
+  halves(0x2584, 2, 3, 0, 1);  // lower half
+  halves(0x258C, 0, 2, 1, 3);  // left half
+  halves(0x2590, 1, 3, 0, 2);  // right half
+  // The shades mix two colours evenly over the cell; they count as a little
+  // worse than their error, so flat colours keep their solid glyphs.
+  const std::uint32_t key = static_cast<std::uint32_t>(all.R << 16 | all.G << 8 | all.B);
+  auto found = picture.Shades.find(key);
+  if (found == picture.Shades.end()) {
+    if (picture.Shades.size() >= 65536) picture.Shades.clear();
+    Cell shade{' ', 0, 0};
+    int shadeError = 1 << 30;
+    static constexpr std::uint32_t Glyphs[3] = {0x2591, 0x2592, 0x2593};
+    for (int level = 0; level < 3; ++level)
+      for (int front = 0; front < 16; ++front)
+        for (int back = 0; back < 8; ++back) {
+          const int a = level + 1;  // quarters of the cell in front
+          const Mean mix{(ConsolePalette[front][0] * a + ConsolePalette[back][0] * (4 - a)) / 4,
+                         (ConsolePalette[front][1] * a + ConsolePalette[back][1] * (4 - a)) / 4,
+                         (ConsolePalette[front][2] * a + ConsolePalette[back][2] * (4 - a)) / 4};
+          const int error = Distance(all, mix.R, mix.G, mix.B);
+          if (error < shadeError) {
+            shadeError = error;
+            shade = {Glyphs[level], front, back};
+          }
+        }
+    found = picture.Shades.emplace(key, std::make_pair(shade, shadeError)).first;
+  }
+  int shadeError = 4 * found->second.second;
+  for (const Mean& m : q) shadeError += Distance(m, all.R, all.G, all.B);
+  if (shadeError * 5 / 4 + 600 < bestError) best = found->second.first;
+  return best;
+}
+
 void PaintSymbols(Picture& picture, std::string& out) {
   const PictureLayout& l = picture.Layout;
   const bool console = l.Mode == TerminalMode::Console;
-  chafa_canvas_draw_all_pixels(picture.Canvas, CHAFA_PIXEL_RGB8, picture.Source.data(), ScreenW,
-                               ScreenH, ScreenW * 3);
+  if (!console)
+    chafa_canvas_draw_all_pixels(picture.Canvas, CHAFA_PIXEL_RGB8, picture.Source.data(), ScreenW,
+                                 ScreenH, ScreenW * 3);
   int atRow = -1, atColumn = -1;
   std::int32_t foreground = -1, background = -1;
   for (int r = 0; r < l.Rows; ++r)
     for (int c = 0; c < l.Columns; ++c) {
       Cell cell{};
-      cell.Symbol = chafa_canvas_get_char_at(picture.Canvas, c, r);
-      // The console: palette numbers (0..15, 0..7) rather than 24-bit colours.
-      if (console)
-        chafa_canvas_get_raw_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
-      else
+      if (console) {
+        cell = ConsoleCell(picture, c, r);
+      } else {
+        cell.Symbol = chafa_canvas_get_char_at(picture.Canvas, c, r);
         chafa_canvas_get_colors_at(picture.Canvas, c, r, &cell.Foreground, &cell.Background);
+      }
       Cell& shown = picture.Shown[static_cast<std::size_t>(r * l.Columns + c)];
       if (!picture.Whole && cell == shown) continue;
       shown = cell;
@@ -452,8 +579,8 @@ void ResetPicture(Picture* picture, const PictureLayout& layout) {
   if (p.Canvas != nullptr) chafa_canvas_unref(p.Canvas);
   p.Canvas = nullptr;
   if (layout.Mode == TerminalMode::Symbols || layout.Mode == TerminalMode::Console) {
-    p.Canvas = NewCanvas(p, layout.Mode == TerminalMode::Console, layout.Columns, layout.Rows,
-                         layout.CellWidth, layout.CellHeight);
+    if (layout.Mode == TerminalMode::Symbols)
+      p.Canvas = NewCanvas(p, layout.Columns, layout.Rows, layout.CellWidth, layout.CellHeight);
     p.Shown.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, Cell{});
     return;
   }
