@@ -425,7 +425,7 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   FreePicture(painted);
 }
 
-TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSeen) {
+TEST(TerminalPictureTest, KittyPlacesChangedPixelsOnTopAndDeletesImagesNoLongerSeen) {
   const PictureLayout l = LayoutPicture(TerminalMode::Kitty, {120, 42, 6, 13});
   Picture* painted = NewPicture();
   ResetPicture(painted, l);
@@ -434,21 +434,22 @@ TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSe
   PaintPicture(painted, screen.data(), 0, 479, whole);
   EXPECT_NE(whole.find("\x1b_Ga=T,i=1,q=2,"), std::string::npos) << whole.substr(0, 120);
 
-  // A square changes: image 2 over exactly its cells.
+  // A square changes: image 2 over exactly its changed pixels, from the
+  // cell holding the first of them.
   Fill(screen, 175, 95, 210, 130, 0xC618);
   std::string change;
   PaintPicture(painted, screen.data(), 95, 130, change);
-  int row = 0, column = 0, w = 0, h = 0, columns = 0, rows = 0;
-  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Ga=T,i=2,q=2,f=24,o=z,s=%d,v=%d,c=%d,r=%d",
-                        &row, &column, &w, &h, &columns, &rows),
+  int row = 0, column = 0, w = 0, h = 0, x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Ga=T,i=2,q=2,f=24,o=z,s=%d,v=%d,X=%d,Y=%d",
+                        &row, &column, &w, &h, &x, &y),
             6)
       << change.substr(0, 80);
   EXPECT_EQ(row - 1, l.Top + 95 / 13);
   EXPECT_EQ(column - 1, l.Left + 175 / 6);
-  EXPECT_EQ(columns, 210 / 6 - 175 / 6 + 1);
-  EXPECT_EQ(rows, 130 / 13 - 95 / 13 + 1);
-  EXPECT_EQ(w, columns * 6);
-  EXPECT_EQ(h, rows * 13);
+  EXPECT_EQ(x, 175 % 6);
+  EXPECT_EQ(y, 95 % 13);
+  EXPECT_EQ(w, 36);
+  EXPECT_EQ(h, 36);
   EXPECT_EQ(change.find("a=d"), std::string::npos) << "image 1 is still seen around it";
 
   // A larger change over the same cells hides image 2 entirely: it goes.
@@ -605,13 +606,16 @@ class PixelTerminal {
       }
     }
     Payload.clear();
-    KittyImage image{(Column - 1) * CellW,
-                     (Row - 1) * CellH,
+    // At its own size from a pixel of the cursor's cell, above those before it.
+    KittyImage image{(Column - 1) * CellW + std::stoi(Pending["X"]),
+                     (Row - 1) * CellH + std::stoi(Pending["Y"]),
                      std::stoi(Pending["s"]),
                      std::stoi(Pending["v"]),
                      {}};
     EXPECT_EQ(Pending["o"], "z");
-    EXPECT_EQ(image.W, std::stoi(Pending["c"]) * CellW) << "drawn at its own size";
+    EXPECT_EQ(Pending["z"], Pending["i"]) << "later images lie above";
+    EXPECT_LT(std::stoi(Pending["X"]), CellW);
+    EXPECT_LT(std::stoi(Pending["Y"]), CellH);
     std::vector<unsigned char> rgb(static_cast<std::size_t>(image.W) * image.H * 3);
     uLongf size = static_cast<uLongf>(rgb.size());
     ASSERT_EQ(uncompress(rgb.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),

@@ -220,8 +220,8 @@ void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std
   out += "\x1b\\";
 }
 
-void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int columns,
-                      int rows, std::uint32_t id, std::string& out) {
+void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int offsetX,
+                      int offsetY, std::uint32_t id, std::string& out) {
   std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* from = pixels + static_cast<std::size_t>(y) * stride;
@@ -246,8 +246,8 @@ void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int
     out += "\x1b_G";
     if (at == 0) {
       out += "a=T,i=" + std::to_string(id) + ",q=2,f=24,o=z,s=" + std::to_string(w) +
-             ",v=" + std::to_string(h) + ",c=" + std::to_string(columns) +
-             ",r=" + std::to_string(rows) + ",";
+             ",v=" + std::to_string(h) + ",X=" + std::to_string(offsetX) +
+             ",Y=" + std::to_string(offsetY) + ",z=" + std::to_string(id) + ",";
     }
     out += more ? "m=1;" : "m=0;";
     out.append(payload, at, std::min(Piece, payload.size() - at));

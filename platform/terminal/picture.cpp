@@ -139,9 +139,9 @@ struct Picture {
   std::vector<std::uint8_t> Scaled, Sent;
   std::vector<std::vector<Weight>> AcrossWeights, DownWeights;
   std::vector<std::uint32_t> Row;  // one scaled-across source row, 3 sums a pixel
-  // Kitty mode: per cell the number of the image on top there (0 none), the
+  // Kitty mode: per cell the images seen there (the last on top), the
   // cells each image still shows, the next image's number.
-  std::vector<std::uint32_t> KittyTop;
+  std::vector<std::vector<std::uint32_t>> KittyStack;
   std::map<std::uint32_t, int> KittyCells;
   std::uint32_t KittyNext = 1;
 };
@@ -484,29 +484,97 @@ std::vector<CellRect> ChangedRectangles(const Picture& picture, int first, int l
   return done;
 }
 
-// PlaceKittyImage: the scaled picture's cells columns x rows from cell
-// (row, column) as a kitty image of its own, on top of those before it (a
-// higher number lies above); images no longer seen anywhere are deleted, so
-// the terminal keeps at most one a cell. q=2: the terminal answers nothing.
-void PlaceKittyImage(Picture& picture, int row, int column, int columns, int rows,
-                     std::string& out) {
+// KittyStackLimit: images a cell may show at once; a new image that would
+// be one too many somewhere covers that cell whole instead.
+constexpr std::size_t KittyStackLimit = 6;
+
+// PlaceKittyImage: the scaled picture's pixels x, y, w x h as a kitty image
+// of its own, at its own size, placed at the cell holding (x, y) with that
+// pixel's offset in it, above every image before it (z, its number). Per
+// cell the images seen there are kept: one that covers a cell whole hides
+// those below it, and an image seen in no cell is deleted. q=2: the
+// terminal answers nothing.
+void PlaceKittyImage(Picture& picture, int x, int y, int w, int h, std::string& out) {
   const PictureLayout& l = picture.Layout;
+  const auto cellRange = [&](int& c0, int& c1, int& r0, int& r1) {
+    c0 = x / l.CellWidth;
+    c1 = (x + w - 1) / l.CellWidth;
+    r0 = y / l.CellHeight;
+    r1 = (y + h - 1) / l.CellHeight;
+  };
+  const auto covers = [&](int c, int r) {
+    return x <= c * l.CellWidth && (c + 1) * l.CellWidth <= x + w && y <= r * l.CellHeight &&
+           (r + 1) * l.CellHeight <= y + h;
+  };
+  int c0, c1, r0, r1;
+  cellRange(c0, c1, r0, r1);
+  // Too many images in a cell it only partly covers: it covers its cells whole.
+  bool crowded = false;
+  for (int r = r0; r <= r1; ++r)
+    for (int c = c0; c <= c1; ++c)
+      crowded =
+          crowded || (!covers(c, r) &&
+                      picture.KittyStack[static_cast<std::size_t>(r * l.Columns + c)].size() >=
+                          KittyStackLimit);
+  if (crowded) {
+    x = c0 * l.CellWidth;
+    y = r0 * l.CellHeight;
+    w = (c1 + 1) * l.CellWidth - x;
+    h = (r1 + 1) * l.CellHeight - y;
+  }
   const std::uint32_t number = picture.KittyNext++;
-  MoveTo(out, l.Top + row, l.Left + column);
+  MoveTo(out, l.Top + r0, l.Left + c0);
   const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
-  AppendKittyImage(&picture.Scaled[static_cast<std::size_t>(row) * l.CellHeight * stride +
-                                   static_cast<std::size_t>(column) * l.CellWidth * Channels],
-                   stride, columns * l.CellWidth, rows * l.CellHeight, columns, rows, number, out);
-  picture.KittyCells[number] = columns * rows;
-  for (int r = row; r < row + rows; ++r)
-    for (int c = column; c < column + columns; ++c) {
-      std::uint32_t& top = picture.KittyTop[static_cast<std::size_t>(r * l.Columns + c)];
-      if (top != 0 && --picture.KittyCells[top] == 0) {
-        picture.KittyCells.erase(top);
-        out += "\x1b_Ga=d,d=I,q=2,i=" + std::to_string(top) + "\x1b\\";
+  AppendKittyImage(
+      &picture
+           .Scaled[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * Channels],
+      stride, w, h, x - c0 * l.CellWidth, y - r0 * l.CellHeight, number, out);
+  int seen = 0;
+  for (int r = r0; r <= r1; ++r)
+    for (int c = c0; c <= c1; ++c) {
+      std::vector<std::uint32_t>& stack =
+          picture.KittyStack[static_cast<std::size_t>(r * l.Columns + c)];
+      if (covers(c, r)) {
+        for (std::uint32_t below : stack)
+          if (--picture.KittyCells[below] == 0) {
+            picture.KittyCells.erase(below);
+            out += "\x1b_Ga=d,d=I,q=2,i=" + std::to_string(below) + "\x1b\\";
+          }
+        stack.clear();
       }
-      top = number;
+      stack.push_back(number);
+      ++seen;
     }
+  picture.KittyCells[number] = seen;
+  for (int row = y; row < y + h; ++row)
+    std::memcpy(&picture.Sent[row * stride + x * Channels],
+                &picture.Scaled[row * stride + x * Channels],
+                static_cast<std::size_t>(w) * Channels);
+}
+
+// ChangedPixels: the bounds of the pixels of cells rect that differ from
+// what the terminal shows; false when none does.
+bool ChangedPixels(const Picture& picture, const CellRect& rect, int& x, int& y, int& w, int& h) {
+  const PictureLayout& l = picture.Layout;
+  const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
+  int left = picture.FrameWidth, right = -1, top = -1, bottom = -1;
+  for (int row = rect.Top * l.CellHeight; row < (rect.Bottom + 1) * l.CellHeight; ++row) {
+    const std::uint8_t* now = &picture.Scaled[row * stride];
+    const std::uint8_t* sent = &picture.Sent[row * stride];
+    for (int px = rect.Left * l.CellWidth; px < (rect.Right + 1) * l.CellWidth; ++px)
+      if (std::memcmp(now + px * Channels, sent + px * Channels, 3) != 0) {
+        left = std::min(left, px);
+        right = std::max(right, px);
+        if (top < 0) top = row;
+        bottom = row;
+      }
+  }
+  if (right < 0) return false;
+  x = left;
+  y = top;
+  w = right - left + 1;
+  h = bottom - top + 1;
+  return true;
 }
 
 void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) {
@@ -522,21 +590,18 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
     // Every image this picture placed goes, the terminal's memory with them.
     out += "\x1b_Ga=d,d=A,q=2\x1b\\";
     picture.KittyCells.clear();
-    std::fill(picture.KittyTop.begin(), picture.KittyTop.end(), 0);
-    PlaceKittyImage(picture, 0, 0, l.Columns, l.Rows, out);
-    picture.Sent = picture.Scaled;
+    for (std::vector<std::uint32_t>& stack : picture.KittyStack) stack.clear();
+    PlaceKittyImage(picture, 0, 0, l.Columns * l.CellWidth, l.Rows * l.CellHeight, out);
     return;
   }
   const std::size_t stride = static_cast<std::size_t>(picture.FrameWidth) * Channels;
   for (const CellRect& rect : ChangedRectangles(picture, firstCellRow, lastCellRow)) {
-    const int columns = rect.Right - rect.Left + 1, rows = rect.Bottom - rect.Top + 1;
     const int x = rect.Left * l.CellWidth, y = rect.Top * l.CellHeight;
     if (l.Mode == TerminalMode::Kitty) {
-      PlaceKittyImage(picture, rect.Top, rect.Left, columns, rows, out);
-      for (int row = y; row < (rect.Bottom + 1) * l.CellHeight; ++row)
-        std::memcpy(&picture.Sent[row * stride + x * Channels],
-                    &picture.Scaled[row * stride + x * Channels],
-                    static_cast<std::size_t>(columns) * l.CellWidth * Channels);
+      // Only the changed pixels' bounds: a pointer costs about its own size.
+      int px, py, pw, ph;
+      if (ChangedPixels(picture, rect, px, py, pw, ph))
+        PlaceKittyImage(picture, px, py, pw, ph, out);
       continue;
     }
     // Sixels: the rectangle's pixels down to the picture's last row, in
@@ -590,7 +655,7 @@ void ResetPicture(Picture* picture, const PictureLayout& layout) {
   // Black and opaque outside the picture.
   for (std::size_t at = 3; at < p.Scaled.size(); at += Channels) p.Scaled[at] = 255;
   p.Sent = p.Scaled;
-  p.KittyTop.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, 0);
+  p.KittyStack.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, {});
   if (layout.Width < ScreenW) {
     p.AcrossWeights = AreaWeights(ScreenW, layout.Width);
     p.DownWeights = AreaWeights(ScreenH, layout.Height);

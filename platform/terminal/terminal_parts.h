@@ -187,9 +187,11 @@ void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, i
 void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
                       int w, int h, std::string& out);
 // AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
-// shown at the cursor over columns x rows cells; the terminal answers nothing.
-void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int columns,
-                      int rows, std::uint32_t id, std::string& out);
+// shown at its own size from pixel (offsetX, offsetY) of the cursor's cell,
+// at height id above the others (later images lie above); the terminal
+// answers nothing.
+void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int offsetX,
+                      int offsetY, std::uint32_t id, std::string& out);
 // RepaintPicture: appends the bytes that clear the terminal and draw the
 // last screen painted again whole (after a resize, in the new layout).
 void RepaintPicture(Picture* picture, std::string& out);
