@@ -73,7 +73,19 @@ std::vector<std::vector<Weight>> AreaWeights(int from, int size) {
   return table;
 }
 
-void AppendNumber(std::string& out, long value) { out += std::to_string(value); }
+void AppendNumber(std::string& out, long value) {
+  char digits[24];
+  int at = sizeof digits;
+  const bool negative = value < 0;
+  unsigned long rest =
+      negative ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+  do {
+    digits[--at] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  if (negative) digits[--at] = '-';
+  out.append(digits + at, sizeof digits - static_cast<std::size_t>(at));
+}
 
 void MoveTo(std::string& out, int row, int column) {
   out += "\x1b[";
