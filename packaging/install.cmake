@@ -95,6 +95,6 @@ no draw rule.
 Without a desktop (over ssh, on a server, on the Linux console) the board is
 drawn in the terminal the game was started from, in sixels, kitty graphics or
 coloured block symbols. KELVAR_DISPLAY=window or KELVAR_DISPLAY=terminal
-picks one of the two. \"kelvar FILE\" plays from a start position of your
-own.")
+picks one of the two. Given a file, kelvar plays from the start position in
+it.")
 include(CPack)
