@@ -1,20 +1,25 @@
-// The picture in the terminal, drawn with chafa.
+// The picture in the terminal.
 //
 // Symbols: chafa turns the screen into a grid of block symbols with a 24-bit
 // foreground and background each; the grid is compared with the one the
 // terminal shows, and only changed cells are sent (a cursor move where the
 // next changed cell does not follow the last one, colours only when they
-// change).
+// change). The Linux console's grid is chosen here instead (ConsoleCell):
+// its 16 colours, 8 of them behind, and the glyphs its font has.
 //
 // Sixels and kitty graphics: the screen is scaled here to the picture's size
 // in the terminal's pixels (a whole scale repeats pixels, below 1x each pixel
-// is the average of the area it covers), so a part of it can be encoded on
-// its own and lands exactly on the cells it replaces. The changed cells are
-// gathered into rectangles (nearby changes share one), and each rectangle is
-// sent as an image placed at its first cell (images.cpp encodes them):
-// sixels round a rectangle's height up to whole sixel rows of six pixels;
-// kitty images lie over the cells they replace, and an image no longer seen
-// in any cell is deleted, so the terminal's memory holds at most one a cell.
+// is the average of the area it covers, an edge's mix in 16 levels a
+// channel), so a part of it can be encoded on its own and lands exactly on
+// the pixels it replaces. The changed cells are gathered into rectangles
+// (nearby changes share one), each sent as an image (images.cpp encodes
+// them): a sixel image from the rectangle's first cell, a whole number of
+// sixel rows high, with only the pixels that changed (the rest left as they
+// are shown); a kitty image of the changed pixels' bounds at its own size,
+// above those before it. Per cell the kitty images seen there are kept; one
+// that covers a cell whole hides those below, an image seen nowhere is
+// deleted, and no cell shows more than a few, so the terminal's memory stays
+// small.
 
 #include <chafa.h>
 
