@@ -504,6 +504,8 @@ std::vector<CellRect> ChangedRectangles(const Picture& picture, int first, int l
 // KittyStackLimit: images a cell may show at once; a new image that would
 // be one too many somewhere covers that cell whole instead.
 constexpr std::size_t KittyStackLimit = 6;
+// KittyImageLimit: images kept in all before they are replaced by one.
+constexpr std::size_t KittyImageLimit = 256;
 
 // PlaceKittyImage: the scaled picture's pixels x, y, w x h as a kitty image
 // of its own, at its own size, placed at the cell holding (x, y) with that
@@ -603,7 +605,10 @@ void PaintPixels(Picture& picture, int firstRow, int lastRow, std::string& out) 
       static_cast<int>((static_cast<long>(lastRow + 1) * l.Height + ScreenH - 1) / ScreenH) - 1);
   ScaleRows(picture, first, last);
   const int firstCellRow = first / l.CellHeight, lastCellRow = last / l.CellHeight;
-  if (l.Mode == TerminalMode::Kitty && picture.Whole) {
+  // Kitty: the whole picture, or, once many images are kept (a long wander
+  // of the pointer leaves slivers of each), all of them replaced by one.
+  if (l.Mode == TerminalMode::Kitty &&
+      (picture.Whole || picture.KittyCells.size() > KittyImageLimit)) {
     // Every image this picture placed goes, the terminal's memory with them.
     out += "\x1b_Ga=d,d=A,q=2\x1b\\";
     picture.KittyCells.clear();
