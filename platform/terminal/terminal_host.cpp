@@ -231,7 +231,10 @@ std::string LastLines(const TerminalState& t) {
 bool OpenScreen(std::string&) {
   TerminalState& t = Terminal();
   // Every way out from here on puts the terminal back first.
-  const std::string leave = LeaveSequence(t.Mode, LastLines(t));
+  // The lines are a courtesy: when they would not fit, the signal handler
+  // still gets the rest.
+  std::string leave = LeaveSequence(t.Mode, LastLines(t));
+  if (leave.size() > static_cast<std::size_t>(TerminalLeaveLimit)) leave = LeaveSequence(t.Mode);
   SetTerminalLeaveBytes(leave.data(), static_cast<int>(leave.size()));
   WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode));
   UpdateLayout(t);
