@@ -118,7 +118,7 @@ TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellH
                         bool console) {
   if (console) return TerminalMode::Console;
   const bool pixels = cellWidth > 0 && cellHeight > 0;
-  // Sixels first: a terminal with both gets the cheaper changed-band updates.
+  // Sixels first: their updates send only the pixels that changed.
   if (answers.Sixel && pixels) return TerminalMode::Sixel;
   if (answers.Kitty && pixels) return TerminalMode::Kitty;
   return TerminalMode::Symbols;
