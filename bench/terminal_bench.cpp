@@ -86,6 +86,39 @@ void Pointer(std::vector<Counter>& counters, int x1, int y1, int x2, int y2) {
   }
 }
 
+// Sweep: the pointer's bytes alone: 100 reports 10 ms apart, two pixels
+// each, across the board, each drawn when the host's pacing passes it on
+// (and the last one when its time comes); each counter's bytes before and
+// after are kept apart from the game's.
+std::vector<std::size_t> Sweep(std::vector<Counter>& counters) {
+  std::vector<std::size_t> before;
+  for (const Counter& counter : counters) before.push_back(counter.Bytes);
+  PointerBackground under{};
+  const auto draw = [&](int x, int y) {
+    SavePointerBackground(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), under);
+    DrawPointer(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
+    Frame(counters);
+    RestorePointerBackground(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), under);
+  };
+  constexpr int Reports = 100, X = 180, Y = 300;
+  MotionPacer pacer;
+  std::uint64_t now = 1000;
+  for (int k = 1; k <= Reports; ++k, now += 10) {
+    int x, y;
+    if (DueMotion(pacer, now, x, y)) draw(x, y);
+    if (OfferMotion(pacer, X + 2 * k, Y, now)) draw(X + 2 * k, Y);
+  }
+  int x, y;
+  if (DueMotion(pacer, now + MotionPeriod, x, y)) draw(x, y);
+  Frame(counters);
+  std::vector<std::size_t> bytes;
+  for (std::size_t m = 0; m < counters.size(); ++m) {
+    bytes.push_back(counters[m].Bytes - before[m]);
+    counters[m].Bytes = before[m];
+  }
+  return bytes;
+}
+
 int Usage(const char* program) {
   std::fprintf(stderr, "usage: %s [--columns N] [--rows N] [--cell WxH] [--data DIR]\n", program);
   return 2;
@@ -173,6 +206,9 @@ int main(int argc, char** argv) {
     side = 3 - side;
   }
 
+  const int frames = counters.front().Frames;
+  const std::vector<std::size_t> sweep = Sweep(counters);
+  const int sweepFrames = counters.front().Frames - frames;
   const int halfMoves = static_cast<int>(sizeof Game / sizeof Game[0]);
   std::printf("terminal %dx%d cells of %dx%d pixels, %d half-moves\n", size.Columns, size.Rows,
               size.CellWidth, size.CellHeight, halfMoves);
@@ -198,9 +234,11 @@ int main(int argc, char** argv) {
         1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC / Redraws;
     std::printf(
         "%-15s picture %4dx%-4d in %3dx%-3d cells: %8.1f kB per half-move (%d frames), "
-        "full redraw %7.1f kB in %6.2f ms (%.2f ms processor time)\n",
+        "sweep %6.1f kB (%d frames), full redraw %7.1f kB in %6.2f ms (%.2f ms processor "
+        "time)\n",
         ModeName(modes[m]), layout.Width, layout.Height, layout.Columns, layout.Rows,
-        counter.Bytes / 1000.0 / halfMoves, counter.Frames, redrawBytes / 1000.0, ms, cpuMs);
+        counter.Bytes / 1000.0 / halfMoves, frames, sweep[m] / 1000.0, sweepFrames,
+        redrawBytes / 1000.0, ms, cpuMs);
     FreePicture(counter.Target);
   }
   CloseGraphics();

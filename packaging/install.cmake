@@ -27,8 +27,19 @@ configure_file(${KELVAR_PACKAGING_DIR}/kelvar.sh.in ${PROJECT_BINARY_DIR}/packag
 install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/kelvar DESTINATION ${KELVAR_INSTALL_LAUNCHERDIR})
 
 # Desktop entry, AppStream metainfo and icons.
-install(FILES ${KELVAR_PACKAGING_DIR}/${KELVAR_APP_ID}.desktop
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop entry names the launcher by its full path (GIO hides an entry
+# whose command is not on PATH, and /usr/games is not everywhere): the
+# package's /usr/games/kelvar, rewritten at install time for another prefix
+# or launcher folder.
+install(CODE "
+  set(launcher \"\${CMAKE_INSTALL_PREFIX}/${KELVAR_INSTALL_LAUNCHERDIR}/kelvar\")
+  file(READ \"${KELVAR_PACKAGING_DIR}/${KELVAR_APP_ID}.desktop\" entry)
+  string(REPLACE \"Exec=/usr/games/kelvar\" \"Exec=\${launcher}\" entry \"\${entry}\")
+  set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${KELVAR_APP_ID}.desktop\")
+  message(STATUS \"Installing: \${target}\")
+  file(WRITE \"\${target}\" \"\${entry}\")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${target}\")
+")
 install(FILES ${KELVAR_PACKAGING_DIR}/${KELVAR_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 if(KELVAR_ICON_FILES)
@@ -83,5 +94,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "kelvar is a single-player chess game. You 
 on a 640x480 board in a window, moving with the mouse or with the arrow keys
 and the space bar. The computer answers with a six-ply alpha-beta search and
 shows its progress while it thinks. There is no castling, no en passant and
-no draw rule.")
+no draw rule.
+.
+Without a desktop (over ssh, on a server, on the Linux console) the board is
+drawn in the terminal the game was started from, in sixels, kitty graphics or
+coloured block symbols. KELVAR_DISPLAY=window or KELVAR_DISPLAY=terminal
+picks one of the two. Given a file, kelvar plays from the start position in
+it.")
 include(CPack)

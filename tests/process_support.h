@@ -1,15 +1,21 @@
 // Shared helpers of the suites that run programs and read back what they
 // leave: a folder of a test's own, child processes with a changed
 // environment, the tools found on PATH, and a virtual X server with
-// screenshots of its windows, clicks and keys through xdotool and import.
+// screenshots of its windows, clicks and keys through xdotool and import,
+// and a child on a pseudo-terminal of its own, its output and reports read back.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -272,5 +278,141 @@ class XvfbServer {
   std::string Display;
   pid_t Pid = -1;
 };
+
+// ---- A child process on a pseudo-terminal ---------------------------------------------------
+
+struct Child {
+  pid_t Pid = -1;
+  int Master = -1;
+  int Slave = -1;  // kept open so the terminal's settings can be read after the end
+  int Report = -1;
+  termios Before{};
+  std::string Output;
+  std::string Reports;
+  int Status = -1;
+};
+
+inline void CloseChild(Child& child) {
+  if (child.Pid > 0 && child.Status == -1) {
+    kill(child.Pid, SIGKILL);
+    int status;
+    waitpid(child.Pid, &status, 0);
+  }
+  for (int* fd : {&child.Master, &child.Slave, &child.Report})
+    if (*fd >= 0) close(*fd);
+  child.Master = child.Slave = child.Report = -1;
+}
+
+// Spawn: program in folder, its standard streams a fresh pseudo-terminal of
+// the given size (its controlling terminal), descriptor 3 a pipe for reports.
+inline Child Spawn(const std::string& program, const std::string& folder,
+                   const EnvironmentChanges& changes, unsigned short columns = 80,
+                   unsigned short rows = 24) {
+  Child child;
+  winsize size{};
+  size.ws_col = columns;
+  size.ws_row = rows;
+  EXPECT_EQ(openpty(&child.Master, &child.Slave, nullptr, nullptr, &size), 0);
+  tcgetattr(child.Slave, &child.Before);
+  int report[2];
+  EXPECT_EQ(pipe(report), 0);
+  const std::vector<std::string> environment = Environment(changes);
+  std::vector<char*> envp;
+  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+
+  child.Pid = fork();
+  if (child.Pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    setsid();
+    ioctl(child.Slave, TIOCSCTTY, 0);
+    dup2(child.Slave, 0);
+    dup2(child.Slave, 1);
+    dup2(child.Slave, 2);
+    dup2(report[1], 3);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    execve(program.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  close(report[1]);
+  child.Report = report[0];
+  return child;
+}
+
+// Pump: collects output and reports for up to the given time, or until done().
+template <typename Done>
+bool Pump(Child& child, double seconds, Done done) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (done()) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fds[2] = {{child.Master, POLLIN, 0}, {child.Report, POLLIN, 0}};
+    const int ready =
+        poll(fds, child.Report >= 0 ? 2 : 1, static_cast<int>(std::min<long>(left.count(), 100)));
+    if (ready <= 0) {
+      // A child that has ended sends nothing more.
+      if (child.Status == -1) {
+        int status;
+        if (waitpid(child.Pid, &status, WNOHANG) == child.Pid)
+          child.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (child.Status != -1 && ready == 0) {
+        if (done()) return true;
+        return false;
+      }
+      continue;
+    }
+    char buffer[4096];
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = read(child.Master, buffer, sizeof buffer);
+      if (n > 0) child.Output.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (child.Report >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+      const ssize_t n = read(child.Report, buffer, sizeof buffer);
+      if (n > 0)
+        child.Reports.append(buffer, static_cast<std::size_t>(n));
+      else {
+        close(child.Report);
+        child.Report = -1;
+      }
+    }
+  }
+}
+
+inline bool WaitForOutput(Child& child, const std::string& text, double seconds) {
+  return Pump(child, seconds, [&] { return child.Output.find(text) != std::string::npos; });
+}
+
+// WaitForReport: the n-th report line (counting from 1) that starts with prefix.
+inline std::optional<std::string> WaitForReport(Child& child, const std::string& prefix, int n,
+                                                double seconds) {
+  std::optional<std::string> found;
+  Pump(child, seconds, [&] {
+    // Whole lines only: a report may arrive in pieces.
+    found = LineStarting(child.Reports.substr(0, child.Reports.rfind('\n') + 1), prefix, n);
+    return found.has_value();
+  });
+  return found;
+}
+
+inline int WaitForExit(Child& child, double seconds) {
+  Pump(child, seconds, [&] { return child.Status != -1; });
+  return child.Status;
+}
+
+inline void Send(Child& child, const std::string& bytes) {
+  ASSERT_EQ(write(child.Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+// TerminalRestored: the settings the program found are back after its end.
+inline void ExpectTerminalRestored(const Child& child) {
+  termios after{};
+  ASSERT_EQ(tcgetattr(child.Slave, &after), 0);
+  EXPECT_EQ(after.c_lflag, child.Before.c_lflag);
+  EXPECT_EQ(after.c_iflag, child.Before.c_iflag);
+  EXPECT_EQ(after.c_cc[VMIN], child.Before.c_cc[VMIN]);
+}
 
 }  // namespace support

@@ -76,7 +76,8 @@ TEST_F(ReleaseTest, VersionAndHelpAnswerWithoutAScreen) {
   const RunResult help = Shell(NoDisplay + Game + " --help", Folder);
   EXPECT_EQ(help.Status, 0);
   EXPECT_EQ(help.Out.rfind("usage: kelvar", 0), 0u) << help.Out;
-  for (const char* topic : {"Esc", "kelvar.in", "PawnFix.x", "Exit status", "201"})
+  for (const char* topic : {"Esc", "kelvar.in", "PawnFix.x", "Exit status", "201", "terminal",
+                            "KELVAR_DISPLAY", "POSITION-FILE"})
     EXPECT_NE(help.Out.find(topic), std::string::npos) << topic;
   EXPECT_EQ(help.Err, "");
 }
@@ -158,7 +159,8 @@ TEST_F(ReleaseTest, TheSameFailureReportsTheSamePlaceEveryRun) {
 
 // ExpectInstalledGame: the layout under root, and its launcher working from
 // a folder with no game files.
-void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
+void ExpectInstalledGame(const fs::path& root, const fs::path& scratch,
+                         const std::string& installedPrefix) {
   for (const char* file :
        {"games/kelvar", "libexec/kelvar/kelvar", "share/kelvar/kelvar.in", "share/kelvar/fig1.x",
         "share/kelvar/fig6.x", "share/kelvar/PawnFix.x", "share/man/man6/kelvar.6.gz",
@@ -167,6 +169,11 @@ void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
         "share/icons/hicolor/48x48/apps/kelvar.png", "share/icons/hicolor/256x256/apps/kelvar.png"})
     EXPECT_TRUE(fs::exists(root / file)) << root / file;
   EXPECT_EQ(fs::file_size(root / "share/kelvar/fig2.x"), 2304u);
+  // The desktop entry starts this installation's launcher, by its full path.
+  const std::string entry =
+      support::ReadText(root / "share/applications/org.kelvar.kelvar.desktop");
+  EXPECT_NE(entry.find("\nExec=" + installedPrefix + "/games/kelvar\n"), std::string::npos)
+      << entry;
   EXPECT_EQ(fs::file_size(root / "share/kelvar/PawnFix.x"), 307200u);
 
   const fs::path elsewhere = scratch / "elsewhere";
@@ -176,6 +183,34 @@ void ExpectInstalledGame(const fs::path& root, const fs::path& scratch) {
       Shell("cd '" + elsewhere.string() + "' && " + NoDisplay + launcher + " --version", scratch);
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Out, "kelvar 1.0.0\n");
+  // A start position of one's own: a missing file, a folder, an unreadable
+  // file are refused by the launcher with status 2; a broken one gets the
+  // game's own run-time error (the copy as kelvar.in, read in a folder of
+  // its own that is gone afterwards).
+  const std::string inElsewhere =
+      "cd '" + elsewhere.string() + "' && TMPDIR='" + elsewhere.string() + "' " + Headless;
+  result = Shell(inElsewhere + launcher + " missing.in", scratch);
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "kelvar: missing.in: no such file\n");
+  result = Shell(inElsewhere + launcher + " /", scratch);
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "kelvar: /: is a folder, not a position file\n");
+  if (getuid() != 0) {  // root reads every file
+    std::ofstream(elsewhere / "locked.in") << "e2\n";
+    fs::permissions(elsewhere / "locked.in", fs::perms::none);
+    result = Shell(inElsewhere + launcher + " locked.in", scratch);
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Err, "kelvar: locked.in: cannot be read (permission denied)\n");
+    fs::remove(elsewhere / "locked.in");
+  }
+  std::ofstream(elsewhere / "mine.in") << "z9\n";
+  result = Shell(inElsewhere + launcher + " mine.in", scratch);
+  EXPECT_EQ(result.Status, 201);
+  EXPECT_EQ(result.Err, "kelvar.in:1: bad square \"z9\"\n");
+  EXPECT_NE(result.Out.find("Runtime error 201 at"), std::string::npos) << result.Out;
+  fs::remove(elsewhere / "mine.in");
+  EXPECT_TRUE(fs::is_empty(elsewhere)) << "the game's folder is removed";
+
   // Headless, the game reads the pictures of the data folder and stops at
   // the start position taken away from it: it ran there, not here.
   fs::remove(root / "share/kelvar/kelvar.in");
@@ -190,7 +225,7 @@ TEST_F(ReleaseTest, InstallWithAPrefixGivesAWorkingLauncher) {
   const RunResult result =
       Shell("cmake --install '" + BinaryDir + "' --prefix '" + prefix.string() + "'", Folder);
   ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
-  ExpectInstalledGame(prefix, Folder);
+  ExpectInstalledGame(prefix, Folder, prefix.string());
 }
 
 TEST_F(ReleaseTest, InstallHonoursDestdir) {
@@ -200,7 +235,7 @@ TEST_F(ReleaseTest, InstallHonoursDestdir) {
                                  Folder);
   ASSERT_EQ(result.Status, 0) << result.Out << result.Err;
   EXPECT_FALSE(fs::exists("/opt/kelvar-test"));
-  ExpectInstalledGame(stage / "opt/kelvar-test", Folder);
+  ExpectInstalledGame(stage / "opt/kelvar-test", Folder, "/opt/kelvar-test");
 }
 
 // ---- Building the game alone ---------------------------------------------------------------

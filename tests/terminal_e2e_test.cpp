@@ -6,6 +6,8 @@
 //   - tmux, which shows no sixels: the board as coloured symbols in its
 //     cells, a move made with mouse reports typed into the pane; a run-time
 //     error and a hang-up leave the terminal as it was;
+//   - a terminal the test plays itself on a pseudo-terminal: sizes no
+//     real terminal has, answers that come late, nothing left for the shell;
 //   - the choice of display: no display and no terminal, and a terminal
 //     demanded on a pipe, both end with the graphics error.
 // The game is kelvar-probe (the real program with a report of each turn on
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -541,6 +544,184 @@ TEST_F(TmuxTest, RunTimeErrorAndHangUpPutTheTerminalBackFirst) {
   EXPECT_EQ(*status, 128 + SIGHUP);
   ExpectScreenPutBack();
   ExpectTerminalRestored();
+}
+
+// ---- A terminal played by the test on a pseudo-terminal ----------------------------------
+
+// The game on a pty whose other side the test holds: the test answers the
+// game's questions as it likes (late, or with sizes no real terminal has)
+// and sees every byte the game writes. A shell starts the game and stays,
+// as a login shell would, so the terminal outlives the game and what is
+// left unread in it would reach that shell.
+class PtyTerminalTest : public TerminalGameTest {
+ protected:
+  void TearDown() override {
+    CloseChild(Game);
+    TerminalGameTest::TearDown();
+  }
+
+  void StartOnPty(const std::string& term, unsigned short columns, unsigned short rows) {
+    fs::remove(Folder / "status");
+    const std::string f = Folder.string();
+    std::ofstream(Folder / "run") << "#!/bin/sh\n"
+                                  << Probe << "\necho $? >" << f << "/status.tmp\nmv " << f
+                                  << "/status.tmp " << f << "/status\nexec sleep 600\n";
+    fs::permissions(Folder / "run", fs::perms::owner_all);
+    Game = Spawn((Folder / "run").string(), f,
+                 {{"KELVAR_DISPLAY", "terminal"},
+                  {"TERM", term},
+                  {"DISPLAY", std::nullopt},
+                  {"WAYLAND_DISPLAY", std::nullopt},
+                  {"SDL_VIDEODRIVER", std::nullopt}},
+                 columns, rows);
+  }
+
+  // Asked: the game has asked for the device attributes n times.
+  bool Asked(int n, double seconds) {
+    return Pump(Game, seconds, [&] {
+      int count = 0;
+      for (std::size_t at = Game.Output.find("\x1b[c"); at != std::string::npos;
+           at = Game.Output.find("\x1b[c", at + 1))
+        ++count;
+      return count >= n;
+    });
+  }
+
+  // GameStatus: the game's exit status, reading its output meanwhile.
+  std::optional<int> GameStatus(double seconds) {
+    if (!Pump(Game, seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
+    return std::atoi(ReadText(Folder / "status").c_str());
+  }
+
+  // ExpectNothingLeftForTheShell: no byte the terminal sent is still unread
+  // after the game: Enter then gives the shell an empty line (the terminal
+  // is back in line mode, so a line is read only when it ends).
+  void ExpectNothingLeftForTheShell() {
+    const std::size_t before = Game.Output.size();
+    Send(Game, "\n");
+    Pump(Game, 0.3, [] { return false; });
+    int unread = -1;
+    ASSERT_EQ(ioctl(Game.Slave, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 1) << "bytes left for the shell, echoed: " << Game.Output.substr(before);
+  }
+
+  Child Game;
+};
+
+TEST_F(PtyTerminalTest, HugeReportedSizesPlayAndLeaveQuicklyWithNothingForTheShell) {
+  struct Case {
+    unsigned short Columns, Rows;
+    std::string Answers, Mode;
+  };
+  // Sixels in 8 x 16 cells, the cell size told; symbols when none is told.
+  for (const Case& c : {Case{10000, 10000, "\x1b[6;16;8t\x1b[?62;4c", "sixels"},
+                        Case{65535, 65535, "\x1b[?62c", "symbols"}}) {
+    SCOPED_TRACE(std::to_string(c.Columns) + "x" + std::to_string(c.Rows));
+    StartOnPty("xterm-256color", c.Columns, c.Rows);
+    ASSERT_TRUE(Asked(1, 30)) << Game.Output;
+    Send(Game, c.Answers);
+    ASSERT_TRUE(WaitForOutput(Game, "drawing in the terminal with " + c.Mode, 30)) << Game.Output;
+    ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Output.size();
+    EXPECT_LT(Game.Output.size(), 8000000u) << "bytes for a board";
+    // Esc, then a movement. On its way out the game asks once more and
+    // drops what comes before the answer: a report still under way.
+    Send(Game, "\x1b");
+    Sleep(0.2);
+    Send(Game, "\x1b[<35;20;20M");
+    const auto leaving = Clock::now();
+    ASSERT_TRUE(Asked(2, 30));
+    Send(Game, "\x1b[<35;21;20M\x1b[?62;4c");
+    EXPECT_EQ(GameStatus(30), 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - leaving).count(), 3.0);
+    ExpectNothingLeftForTheShell();
+    support::ExpectTerminalRestored(Game);
+    CloseChild(Game);
+  }
+}
+
+TEST_F(PtyTerminalTest, LateAnswersAreNotLeftForTheShell) {
+  StartOnPty("xterm-256color", 100, 40);
+  ASSERT_TRUE(Asked(1, 30));
+  // The answers come half a second after the game stopped waiting for them.
+  Pump(Game, 2.5, [] { return false; });
+  Send(Game, "\x1b[?1006;1$y\x1b[6;16;8t\x1b[?62;4c");
+  EXPECT_EQ(GameStatus(30), 1);
+  EXPECT_NE(Game.Output.find("did not answer"), std::string::npos) << Game.Output;
+  ExpectNothingLeftForTheShell();
+  support::ExpectTerminalRestored(Game);
+}
+
+// ConsoleBytes: what is wrong with output meant for the Linux console: any
+// sequence but cursor moves, clearing, the cursor's and line wrap's modes and
+// 16-colour SGR (0, 30..37, 90..97, 40..47), and any character but a space,
+// the half and full blocks and the shades its font has, or line ends.
+std::string ConsoleBytes(const std::string& bytes) {
+  static const std::vector<std::string> glyphs = {" ",      "\u2580", "\u2584", "\u2588", "\u258c",
+                                                  "\u2590", "\u2591", "\u2592", "\u2593"};
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (bytes[i] == '\x1b') {
+      if (bytes[i + 1] != '[') return "not a control sequence at " + std::to_string(i);
+      std::size_t end = i + 2;
+      while (end < bytes.size() && !(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+      const std::string params = bytes.substr(i + 2, end - i - 2);
+      const char final = bytes[end];
+      if (final == 'm') {
+        std::istringstream numbers(params);
+        for (std::string n; std::getline(numbers, n, ';');) {
+          const int v = n.empty() ? 0 : std::atoi(n.c_str());
+          if (!(v == 0 || (v >= 30 && v <= 37) || (v >= 90 && v <= 97) || (v >= 40 && v <= 47)))
+            return "colour " + params;
+        }
+      } else if (final != 'H' && final != 'J' && params != "?25" && params != "?7" &&
+                 !(final == 'c' && params.empty())) {
+        return "sequence " + params + final;
+      }
+      i = end + 1;
+      continue;
+    }
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      ++i;
+      continue;
+    }
+    const std::string glyph = bytes.substr(i, Utf8Length(bytes[i]));
+    if (std::find(glyphs.begin(), glyphs.end(), glyph) == glyphs.end())
+      return "character " + glyph + " at " + std::to_string(i);
+    i += glyph.size();
+  }
+  return "";
+}
+
+TEST_F(PtyTerminalTest, LinuxConsoleInItsSixteenColoursAndItsLinesBackAfterwards) {
+  StartOnPty("linux", 80, 25);
+  ASSERT_TRUE(Asked(1, 30)) << Game.Output;
+  // The console answers the device attributes only; the questions it would
+  // print as text are not asked.
+  EXPECT_EQ(Game.Output.find("$p"), std::string::npos);
+  EXPECT_EQ(Game.Output.find("\x1b_G"), std::string::npos);
+  Send(Game, "\x1b[?6c");
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout)) << Game.Output;
+  const std::size_t drawn = Game.Output.find("\x1b[?25l");
+  ASSERT_NE(drawn, std::string::npos);
+  // The keyboard's pointer: an arrow moves it, Space picks a square; the
+  // picture changes only in the console's colours and glyphs.
+  Send(Game, "\x1b[B\x1b[B\x1b[C ");
+  Pump(Game, 1.0, [] { return false; });
+  EXPECT_EQ(ConsoleBytes(Game.Output.substr(drawn)), "");
+  const std::size_t board = Game.Output.size();
+  EXPECT_GT(board - drawn, 2000u) << "a board was drawn";
+  Send(Game, "\x1b");
+  ASSERT_TRUE(Asked(2, 30));
+  Send(Game, "\x1b[?6c");
+  EXPECT_EQ(GameStatus(30), 0);
+  // No alternate screen to go back to: the screen is cleared and the game's
+  // start line written again at its top.
+  const std::size_t left = Game.Output.rfind("\x1b[2J\x1b[H");
+  ASSERT_NE(left, std::string::npos);
+  EXPECT_NE(Game.Output.find("kelvar: drawing in the terminal with the console's 16 colours", left),
+            std::string::npos)
+      << Game.Output.substr(left);
+  ExpectNothingLeftForTheShell();
+  support::ExpectTerminalRestored(Game);
 }
 
 // ---- The choice of display ---------------------------------------------------------------

@@ -5,8 +5,12 @@
 // terminal showing what a whole repaint shows, and cost only the change.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -98,6 +102,34 @@ TEST(TerminalInputTest, EscapeAloneIsHeldOnlyUntilAPause) {
   EXPECT_TRUE(cut.Pointer.empty());
 }
 
+TEST(TerminalInputTest, PointerMovementsAtMostThirtyASecondAndTheLastAlwaysPassedOn) {
+  MotionPacer pacer;
+  std::vector<std::pair<int, std::uint64_t>> passed;  // x, when
+  std::uint64_t now = 5000;
+  int x, y;
+  // A sweep: a report every 10 ms for a second, then nothing.
+  for (int k = 0; k < 100; ++k, now += 10) {
+    if (DueMotion(pacer, now, x, y)) passed.push_back({x, now});
+    if (OfferMotion(pacer, k, 7, now)) passed.push_back({k, now});
+  }
+  EXPECT_EQ(MotionWait(pacer, now), 0) << "the last one is held and due";
+  ASSERT_TRUE(DueMotion(pacer, now, x, y));
+  passed.push_back({x, now});
+  EXPECT_EQ(y, 7);
+  EXPECT_EQ(passed.front().first, 0) << "the first movement at once";
+  EXPECT_EQ(passed.back().first, 99) << "the pointer ends where the last report put it";
+  EXPECT_LE(passed.size(), 32u);
+  EXPECT_GE(passed.size(), 25u);
+  for (std::size_t k = 1; k < passed.size(); ++k)
+    EXPECT_GE(passed[k].second - passed[k - 1].second, static_cast<std::uint64_t>(MotionPeriod));
+  EXPECT_EQ(MotionWait(pacer, now), -1);
+  // A button report carries its own place: the held movement goes.
+  OfferMotion(pacer, 1, 1, now + 40);
+  OfferMotion(pacer, 2, 2, now + 45);
+  DropMotion(pacer, now + 46);
+  EXPECT_FALSE(DueMotion(pacer, now + 200, x, y));
+}
+
 TEST(TerminalInputTest, ChoiceOfModeAndMouse) {
   TerminalAnswers answers;
   answers.Attributes = true;
@@ -150,6 +182,38 @@ TEST(TerminalLayoutTest, PictureKeepsItsShapeFitsAndLeavesTheLastRowInPixelModes
   }
   // Whole scales where they fit: 1300 x 1000 pixels give 2x.
   EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {130, 51, 10, 20}).Width, 1280);
+}
+
+TEST(TerminalLayoutTest, HugeReportedSizesGiveAPictureOfSensibleSizeCentredAndPaintedQuickly) {
+  for (const TerminalSize size :
+       {TerminalSize{10000, 10000, 8, 16}, TerminalSize{65535, 65535, 8, 16},
+        TerminalSize{65535, 65535, 0, 0}, TerminalSize{4000, 4000, 10, 20}}) {
+    SCOPED_TRACE(std::to_string(size.Columns) + "x" + std::to_string(size.Rows));
+    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty, TerminalMode::Symbols}) {
+      const PictureLayout l = LayoutPicture(mode, size);
+      if (mode == TerminalMode::Symbols) {
+        EXPECT_LE(l.Columns, MaxSymbolColumns);
+        EXPECT_LE(l.Rows, MaxSymbolRows);
+        EXPECT_NEAR(l.Width * 3.0 / (l.Height * 4.0), 1.0, 0.1);
+      } else {
+        EXPECT_EQ(l.Width % 640, 0) << "a whole scale";
+        EXPECT_LE(l.Width, MaxScale * 640);
+        EXPECT_EQ(l.Width * 3, l.Height * 4);
+      }
+      EXPECT_NEAR(l.Left * 2 + l.Columns, size.Columns, 1) << "centred";
+      EXPECT_NEAR(l.Top * 2 + l.Rows, size.Rows - (mode == TerminalMode::Symbols ? 0 : 1), 1);
+      if (size.CellWidth == 0 || size.Columns != 65535) continue;
+      Picture* picture = NewPicture();
+      ResetPicture(picture, l);
+      const std::vector<std::uint16_t> screen(640 * 480, 0x0010);
+      std::string out;
+      PaintPicture(picture, screen.data(), 0, 479, out);
+      EXPECT_LT(out.size(), 4000000u);
+      FreePicture(picture);
+    }
+  }
+  // A cell of absurd size is not believed.
+  EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {100, 40, 60000, 60000}).Width <= 4 * 640, true);
 }
 
 TEST(TerminalLayoutTest, PointerReportsLandOnTheScreenPixelsUnderThem) {
@@ -361,40 +425,297 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   FreePicture(painted);
 }
 
-TEST(TerminalPictureTest, KittyPlacesChangedBandsOnTopAndDeletesImagesNoLongerSeen) {
+TEST(TerminalPictureTest, KittyPlacesChangedPixelsOnTopAndDeletesImagesNoLongerSeen) {
   const PictureLayout l = LayoutPicture(TerminalMode::Kitty, {120, 42, 6, 13});
   Picture* painted = NewPicture();
   ResetPicture(painted, l);
   std::vector<std::uint16_t> screen = Board();
   std::string whole;
   PaintPicture(painted, screen.data(), 0, 479, whole);
-  EXPECT_NE(whole.find("\x1b_Gi=1,q=2,a=T"), std::string::npos) << whole.substr(0, 120);
+  EXPECT_NE(whole.find("\x1b_Ga=T,i=1,q=2,"), std::string::npos) << whole.substr(0, 120);
 
-  // A square changes: image 2 over exactly its cells.
+  // A square changes: image 2 over exactly its changed pixels, from the
+  // cell holding the first of them.
   Fill(screen, 175, 95, 210, 130, 0xC618);
   std::string change;
   PaintPicture(painted, screen.data(), 95, 130, change);
-  int row = 0, column = 0, w = 0, h = 0, columns = 0, rows = 0;
-  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Gi=2,q=2,a=T,f=32,s=%d,v=%d,c=%d,r=%d",
-                        &row, &column, &w, &h, &columns, &rows),
+  int row = 0, column = 0, w = 0, h = 0, x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(change.c_str(), "\x1b[%d;%dH\x1b_Ga=T,i=2,q=2,f=24,o=z,s=%d,v=%d,X=%d,Y=%d",
+                        &row, &column, &w, &h, &x, &y),
             6)
       << change.substr(0, 80);
   EXPECT_EQ(row - 1, l.Top + 95 / 13);
   EXPECT_EQ(column - 1, l.Left + 175 / 6);
-  EXPECT_EQ(columns, 210 / 6 - 175 / 6 + 1);
-  EXPECT_EQ(rows, 130 / 13 - 95 / 13 + 1);
-  EXPECT_EQ(w, columns * 6);
-  EXPECT_EQ(h, rows * 13);
+  EXPECT_EQ(x, 175 % 6);
+  EXPECT_EQ(y, 95 % 13);
+  EXPECT_EQ(w, 36);
+  EXPECT_EQ(h, 36);
   EXPECT_EQ(change.find("a=d"), std::string::npos) << "image 1 is still seen around it";
 
   // A larger change over the same cells hides image 2 entirely: it goes.
   Fill(screen, 150, 80, 250, 150, 0xF800);
   std::string cover;
   PaintPicture(painted, screen.data(), 80, 150, cover);
-  EXPECT_NE(cover.find("\x1b_Gi=3,q=2,a=T"), std::string::npos);
+  EXPECT_NE(cover.find("\x1b_Ga=T,i=3,q=2,"), std::string::npos);
   EXPECT_NE(cover.find("\x1b_Ga=d,d=I,q=2,i=2\x1b\\"), std::string::npos);
   EXPECT_EQ(cover.find("i=1\x1b"), std::string::npos);
   FreePicture(painted);
+}
+
+// PixelTerminal: what a terminal showing sixels or kitty images shows after
+// the bytes: per pixel of its cells the colour last drawn there (sixel
+// colours in percent, kitty colours as 0..255 scaled to percent too), kitty
+// images stacked by number and gone when deleted.
+class PixelTerminal {
+ public:
+  PixelTerminal(int columns, int rows, int cellWidth, int cellHeight)
+      : Width(columns * cellWidth),
+        Height(rows * cellHeight),
+        CellW(cellWidth),
+        CellH(cellHeight) {}
+
+  void Apply(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+      ASSERT_EQ(bytes[i], '\x1b') << "only sequences in pixel output, at " << i;
+      if (bytes[i + 1] == '[') {
+        std::size_t end = i + 2;
+        while (!(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+        if (bytes[end] == 'H') std::sscanf(bytes.c_str() + i + 2, "%d;%d", &Row, &Column);
+        if (bytes[end] == 'J') Images.clear();
+        i = end + 1;
+      } else {
+        const std::size_t end = bytes.find("\x1b\\", i);
+        ASSERT_NE(end, std::string::npos);
+        const std::string body = bytes.substr(i + 2, end - i - 2);
+        if (bytes[i + 1] == 'P')
+          Sixel(body);
+        else
+          Kitty(body);
+        i = end + 2;
+      }
+    }
+  }
+
+  // Shown: the picture, kitty images composed in order of their numbers.
+  std::vector<std::uint32_t> Shown() const {
+    std::vector<std::uint32_t> pixels = Sixels;
+    for (const auto& [number, image] : Images)
+      for (int y = 0; y < image.H; ++y)
+        for (int x = 0; x < image.W; ++x)
+          if (image.X + x < Width && image.Y + y < Height)
+            pixels[static_cast<std::size_t>((image.Y + y) * Width + image.X + x)] =
+                image.Pixels[static_cast<std::size_t>(y * image.W + x)];
+    return pixels;
+  }
+  std::size_t ImageCount() const { return Images.size(); }
+
+ private:
+  struct KittyImage {
+    int X, Y, W, H;
+    std::vector<std::uint32_t> Pixels;
+  };
+
+  static std::uint32_t Pack(int r, int g, int b) {
+    return static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+  }
+
+  void Sixel(const std::string& body) {
+    int palette[256][3] = {};
+    int x0 = (Column - 1) * CellW, y = (Row - 1) * CellH, x = x0, colour = 0;
+    std::size_t i = body.find('q') + 1;
+    while (i < body.size()) {
+      const char c = body[i];
+      int count = 1;
+      if (c == '"' || c == '#') {
+        std::vector<int> numbers;
+        ++i;
+        while (i < body.size() &&
+               (std::isdigit(static_cast<unsigned char>(body[i])) != 0 || body[i] == ';')) {
+          std::size_t used = 0;
+          if (body[i] == ';') {
+            ++i;
+            continue;
+          }
+          numbers.push_back(std::stoi(body.substr(i), &used));
+          i += used;
+        }
+        if (c == '#') {
+          colour = numbers.at(0);
+          if (numbers.size() == 5)
+            for (int k = 0; k < 3; ++k)
+              palette[colour][k] = numbers[static_cast<std::size_t>(k) + 2];
+        }
+        continue;
+      }
+      if (c == '!') {
+        std::size_t used = 0;
+        count = std::stoi(body.substr(i + 1), &used);
+        i += used + 1;
+      }
+      const char sixel = body[i++];
+      if (sixel == '$') {
+        x = x0;
+      } else if (sixel == '-') {
+        x = x0;
+        y += 6;
+      } else {
+        ASSERT_GE(sixel, '?');
+        ASSERT_LE(sixel, '~');
+        for (int k = 0; k < count; ++k, ++x)
+          for (int bit = 0; bit < 6; ++bit)
+            if (((sixel - '?') >> bit & 1) != 0 && x < Width && y + bit < Height)
+              Sixels[static_cast<std::size_t>((y + bit) * Width + x)] =
+                  Pack(palette[colour][0], palette[colour][1], palette[colour][2]);
+      }
+    }
+  }
+
+  void Kitty(const std::string& body) {
+    const std::size_t semicolon = body.find(';');
+    const std::string keys =
+        body.substr(1, semicolon == std::string::npos ? std::string::npos : semicolon - 1);
+    std::map<std::string, std::string> key;
+    for (std::size_t at = 0; at < keys.size();) {
+      const std::size_t comma = std::min(keys.find(',', at), keys.size());
+      const std::string pair = keys.substr(at, comma - at);
+      key[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+      at = comma + 1;
+    }
+    if (key["a"] == "d") {
+      if (key["d"] == "A") Images.clear();
+      if (key["d"] == "I") {
+        EXPECT_EQ(Images.erase(std::stoul(key["i"])), 1u) << "deleted twice";
+      }
+      return;
+    }
+    if (!key["a"].empty()) Pending = key;
+    Payload += body.substr(semicolon + 1);
+    if (key["m"] == "1") return;
+    // The whole image: base64, then zlib, then RGB rows.
+    std::string packed;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (char c : Payload) {
+      const char* digit = std::strchr(Digits, c);
+      if (c == '=' || digit == nullptr) continue;
+      bits = bits << 6 | static_cast<std::uint32_t>(digit - Digits);
+      count += 6;
+      if (count >= 8) {
+        count -= 8;
+        packed += static_cast<char>(bits >> count & 255);
+      }
+    }
+    Payload.clear();
+    // At its own size from a pixel of the cursor's cell, above those before it.
+    KittyImage image{(Column - 1) * CellW + std::stoi(Pending["X"]),
+                     (Row - 1) * CellH + std::stoi(Pending["Y"]),
+                     std::stoi(Pending["s"]),
+                     std::stoi(Pending["v"]),
+                     {}};
+    EXPECT_EQ(Pending["o"], "z");
+    EXPECT_EQ(Pending["z"], Pending["i"]) << "later images lie above";
+    EXPECT_LT(std::stoi(Pending["X"]), CellW);
+    EXPECT_LT(std::stoi(Pending["Y"]), CellH);
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(image.W) * image.H * 3);
+    uLongf size = static_cast<uLongf>(rgb.size());
+    ASSERT_EQ(uncompress(rgb.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                         static_cast<uLong>(packed.size())),
+              Z_OK);
+    ASSERT_EQ(size, rgb.size());
+    for (std::size_t p = 0; p < rgb.size(); p += 3)
+      image.Pixels.push_back(Pack((rgb[p] * 100 + 127) / 255, (rgb[p + 1] * 100 + 127) / 255,
+                                  (rgb[p + 2] * 100 + 127) / 255));
+    Images[std::stoul(Pending["i"])] = std::move(image);
+  }
+
+  static constexpr const char* Digits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  int Width, Height, CellW, CellH;
+  int Row = 1, Column = 1;
+  std::vector<std::uint32_t> Sixels =
+      std::vector<std::uint32_t>(static_cast<std::size_t>(Width) * Height, 0);
+  std::map<unsigned long, KittyImage> Images;
+  std::map<std::string, std::string> Pending;
+  std::string Payload;
+};
+
+// The pointer's arrow at (x, y) over the board, or the board put back.
+void Arrow(std::vector<std::uint16_t>& screen, const std::vector<std::uint16_t>& board, int x,
+           int y, bool shown) {
+  for (int dy = 0; dy < 16; ++dy)
+    for (int dx = 0; dx <= dy / 2; ++dx) {
+      const std::size_t at = static_cast<std::size_t>((y + dy) * 640 + x + dx);
+      screen[at] = !shown ? board[at] : dx == 0 || dx == dy / 2 || dy == 15 ? 0 : 0xFFFF;
+    }
+}
+
+TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCostsLittle) {
+  // At its own size, at twice it, and below it (every pixel an average).
+  for (const TerminalSize size :
+       {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16}}) {
+    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty}) {
+      SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns));
+      const PictureLayout l = LayoutPicture(mode, size);
+      PixelTerminal terminal(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+      Picture* painted = NewPicture();
+      ResetPicture(painted, l);
+      const std::vector<std::uint16_t> board = Board();
+      std::vector<std::uint16_t> screen = board;
+      std::string whole;
+      PaintPicture(painted, screen.data(), 0, 479, whole);
+      terminal.Apply(whole);
+      // The pointer travels in steps of a few pixels, a square changes, the
+      // status at the bottom is written: each paint sends only the change.
+      std::size_t pointerBytes = 0;
+      for (int step = 0; step < 12; ++step) {
+        if (step > 0) Arrow(screen, board, 200 + 7 * (step - 1), 150 + 5 * (step - 1), false);
+        Arrow(screen, board, 200 + 7 * step, 150 + 5 * step, true);
+        std::string change;
+        PaintPicture(painted, screen.data(), 150, 230, change);
+        if (step > 0) pointerBytes += change.size();
+        terminal.Apply(change);
+      }
+      Fill(screen, 175, 95, 210, 130, 0xC618);
+      Fill(screen, 560, 465, 620, 472, 0xFFFF);
+      std::string change;
+      PaintPicture(painted, screen.data(), 95, 472, change);
+      terminal.Apply(change);
+
+      Picture* fresh = NewPicture();
+      ResetPicture(fresh, l);
+      std::string again;
+      PaintPicture(fresh, screen.data(), 0, 479, again);
+      PixelTerminal expected(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+      expected.Apply(again);
+      EXPECT_TRUE(terminal.Shown() == expected.Shown());
+      EXPECT_LT(pointerBytes / 11, 800u) << "a pointer step";
+      if (mode == TerminalMode::Kitty) {
+        // A long wander of the pointer leaves no pile of images behind.
+        for (int step = 0; step < 300; ++step) {
+          const int x = 150 + (step * 37) % 300, y = 100 + (step * 53) % 250;
+          Arrow(screen, board, x, y, true);
+          std::string wander;
+          PaintPicture(painted, screen.data(), 0, 479, wander);
+          terminal.Apply(wander);
+          Arrow(screen, board, x, y, false);
+        }
+        std::string back;
+        PaintPicture(painted, screen.data(), 0, 479, back);
+        terminal.Apply(back);
+        Picture* now = NewPicture();
+        ResetPicture(now, l);
+        std::string whole;
+        PaintPicture(now, screen.data(), 0, 479, whole);
+        PixelTerminal fresh(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+        fresh.Apply(whole);
+        EXPECT_TRUE(terminal.Shown() == fresh.Shown());
+        EXPECT_LE(terminal.ImageCount(), 257u);
+        FreePicture(now);
+      }
+      FreePicture(fresh);
+      FreePicture(painted);
+    }
+  }
 }
 
 }  // namespace

@@ -88,6 +88,8 @@ const char* ModeName(TerminalMode mode) {
       return "sixels";
     case TerminalMode::Kitty:
       return "kitty graphics";
+    case TerminalMode::Console:
+      return "the console's 16 colours";
     case TerminalMode::Symbols:
       break;
   }
@@ -102,13 +104,21 @@ const char TerminalQueries[] =
     "\x1b[16t"
     "\x1b[c";
 
+const char ConsoleQueries[] = "\x1b[c";
+
+bool IsLinuxConsole(const char* term) {
+  return term != nullptr && std::strncmp(term, "linux", 5) == 0;
+}
+
 bool UsableTerm(const char* term) {
   return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight) {
+TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight,
+                        bool console) {
+  if (console) return TerminalMode::Console;
   const bool pixels = cellWidth > 0 && cellHeight > 0;
-  // Sixels first: a terminal with both gets the cheaper changed-band updates.
+  // Sixels first: their updates send only the pixels that changed.
   if (answers.Sixel && pixels) return TerminalMode::Sixel;
   if (answers.Kitty && pixels) return TerminalMode::Kitty;
   return TerminalMode::Symbols;
@@ -118,7 +128,7 @@ bool MouseUsable(const TerminalAnswers& answers, const char* term) {
   if (answers.SgrMouse >= 0) return answers.SgrMouse >= 1 && answers.SgrMouse <= 3;
   // The Linux console reports only in the old byte form, which cannot be
   // told apart from keys.
-  return term == nullptr || std::strncmp(term, "linux", 5) != 0;
+  return !IsLinuxConsole(term);
 }
 
 bool PixelMouseUsable(const TerminalAnswers& answers) {
@@ -189,6 +199,40 @@ void FlushInput(TerminalInput& input, std::string& keys, bool longPause) {
 
 bool HoldingInput(const TerminalInput& input) { return !input.Held.empty(); }
 
+bool OfferMotion(MotionPacer& pacer, int x, int y, std::uint64_t now) {
+  if (!pacer.Passed || now - pacer.LastPassed >= MotionPeriod) {
+    pacer.Held = false;
+    pacer.Passed = true;
+    pacer.LastPassed = now;
+    return true;
+  }
+  pacer.Held = true;
+  pacer.X = x;
+  pacer.Y = y;
+  return false;
+}
+
+bool DueMotion(MotionPacer& pacer, std::uint64_t now, int& x, int& y) {
+  if (!pacer.Held || now - pacer.LastPassed < MotionPeriod) return false;
+  pacer.Held = false;
+  pacer.LastPassed = now;
+  x = pacer.X;
+  y = pacer.Y;
+  return true;
+}
+
+int MotionWait(const MotionPacer& pacer, std::uint64_t now) {
+  if (!pacer.Held) return -1;
+  const std::uint64_t since = now - pacer.LastPassed;
+  return since >= MotionPeriod ? 0 : static_cast<int>(MotionPeriod - since);
+}
+
+void DropMotion(MotionPacer& pacer, std::uint64_t now) {
+  pacer.Held = false;
+  pacer.Passed = true;
+  pacer.LastPassed = now;
+}
+
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size) {
   winsize window{};
   if (ioctl(fd, TIOCGWINSZ, &window) != 0 || window.ws_col == 0 || window.ws_row == 0) return false;
@@ -200,6 +244,9 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
     size.CellWidth = answers.CellWidth;
     size.CellHeight = answers.CellHeight;
   }
+  // A cell larger than any font: the sizes are not to be believed.
+  if (size.CellWidth > MaxCellSize || size.CellHeight > MaxCellSize)
+    size.CellWidth = size.CellHeight = 0;
   return true;
 }
 
@@ -213,12 +260,14 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   layout.CellWidth = cw;
   layout.CellHeight = ch;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
-  if (mode == TerminalMode::Symbols) {
-    // Whole cells: as wide as the rows allow for the 4:3 shape.
-    int c = std::min(columns, static_cast<int>(4L * rows * ch / (3L * cw)));
+  if (mode == TerminalMode::Symbols || mode == TerminalMode::Console) {
+    // Whole cells: as wide as the rows allow for the 4:3 shape, and no more
+    // cells than the screen has pixels to show in them.
+    int c = std::min({columns, MaxSymbolColumns,
+                      static_cast<int>(4L * std::min(rows, MaxSymbolRows) * ch / (3L * cw))});
     c = std::max(c, 1);
     int r = static_cast<int>((3L * c * cw + 2L * ch) / (4L * ch));
-    r = std::clamp(r, 1, rows);
+    r = std::clamp(r, 1, std::min(rows, MaxSymbolRows));
     layout.Columns = c;
     layout.Rows = r;
     layout.Width = c * cw;
@@ -230,7 +279,10 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   // The last row stays free, and a sixel band may reach 5 pixel rows below
   // the picture (sixels come in rows of six).
   const int usableRows = std::max(rows - 1, 1);
-  const int width = columns * cw, height = std::max(usableRows * ch - 5, 6);
+  // Beyond MaxScale times the screen's size a picture shows nothing more.
+  const int width = static_cast<int>(std::min(static_cast<long>(columns) * cw, MaxScale * 640L));
+  const int height = static_cast<int>(
+      std::min(std::max(static_cast<long>(usableRows) * ch - 5, 6L), MaxScale * 480L + 5));
   // The same fit as the window's: whole scales, else the largest of the right shape.
   const PictureRect fit = FitPicture(width, height);
   layout.Width = std::max(fit.W, 4);
@@ -261,7 +313,8 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
   return inside;
 }
 
-std::string EnterSequence(bool mouse, bool pixelMouse) {
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode) {
+  if (mode == TerminalMode::Console) return "\x1b[?25l\x1b[?7l\x1b[0;40m\x1b[2J";
   // Black around the picture, as around it in a window.
   std::string text = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?80l\x1b[0;48;2;0;0;0m\x1b[2J";
   if (mouse) text += "\x1b[?1003h\x1b[?1006h";
@@ -269,7 +322,8 @@ std::string EnterSequence(bool mouse, bool pixelMouse) {
   return text;
 }
 
-std::string LeaveSequence(TerminalMode mode) {
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines) {
+  if (mode == TerminalMode::Console) return "\x1b[0m\x1b[2J\x1b[H\x1b[?7h\x1b[?25h" + lastLines;
   std::string text;
   if (mode == TerminalMode::Kitty) text += "\x1b_Ga=d,d=A\x1b\\";
   text +=

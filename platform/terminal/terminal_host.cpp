@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,9 @@ namespace {
 // questions (a slow connection included); every terminal answers the device
 // attributes, so silence means no terminal that can show a picture.
 constexpr int AnswerTimeout = 2000;
+// LateAnswerWait: milliseconds given to answers still under way when the
+// game leaves the terminal.
+constexpr int LateAnswerWait = 1500;
 // EscapePause: milliseconds after which held bytes that may be a key (Esc
 // alone) are passed on; ReportPause: after which a cut report is dropped.
 constexpr int EscapePause = 25;
@@ -37,6 +41,8 @@ struct TerminalState {
   TerminalMode Mode = TerminalMode::Symbols;
   bool Mouse = false;       // the terminal reports the mouse (SGR)
   bool PixelMouse = false;  // ... in pixels
+  bool Console = false;     // the Linux text console
+  std::string StartLine;    // what the game said on its start
   bool ScreenOpen = false;
   bool InputOpen = true;  // standard input still delivers
   PictureLayout Layout;
@@ -45,6 +51,7 @@ struct TerminalState {
   std::string PendingKeys;  // typed while the terminal answered
   int WakePipe[2] = {-1, -1};
   std::uint64_t HeldSince = 0;
+  MotionPacer Motion;  // movements at most ~30 a second
 };
 
 TerminalState& Terminal() {
@@ -87,24 +94,57 @@ void QueueKeyBytes(const std::string& keys) {
               false);
 }
 
-void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports) {
+void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports, std::uint64_t now) {
   for (const PointerReport& report : reports) {
     int x, y;
     PointerToScreen(t.Layout, report.X, report.Y, t.PixelMouse, x, y);
     if ((report.Code & 64) != 0) continue;  // the wheel
     if ((report.Code & 32) != 0 || (report.Code & 3) == 3) {
-      QueuePointerMove(x, y);
+      // Each movement passed on is a redraw of the pointer: at most ~30 a second.
+      if (OfferMotion(t.Motion, x, y, now)) QueuePointerMove(x, y);
       continue;
     }
+    DropMotion(t.Motion, now);
     static constexpr int Buttons[3] = {MouseLeft, MouseMiddle, MouseRight};
     QueuePointerButton(x, y, Buttons[report.Code & 3], !report.Release);
   }
+  int x, y;
+  if (DueMotion(t.Motion, now, x, y)) QueuePointerMove(x, y);
+}
+
+// DrainAnswers: reads and drops what the terminal sends until it answers
+// the device attributes (asked again when ask is true) or milliseconds
+// pass, then drops whatever is still unread: nothing of the game's
+// questions (a late answer, a mouse report in flight) is typed into the
+// shell after the game.
+void DrainAnswers(bool ask, int milliseconds) {
+  if (ask) WriteAll("\x1b[c");
+  TerminalInput input;
+  TerminalAnswers answers;
+  std::string keys;
+  std::vector<PointerReport> reports;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!answers.Attributes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&in, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (in.revents & POLLIN) == 0) break;
+    unsigned char bytes[512];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count <= 0) break;
+    FilterInput(input, bytes, static_cast<std::size_t>(count), keys, reports, answers);
+  }
+  tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 // ReadAnswers: asks the start-up questions and collects the answers until
 // the device attributes come or the time is up.
 bool ReadAnswers(TerminalState& t) {
-  WriteAll(TerminalQueries);
+  WriteAll(t.Console ? ConsoleQueries : TerminalQueries);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   std::vector<PointerReport> ignored;
   while (!t.Answers.Attributes) {
@@ -141,18 +181,22 @@ bool Start(std::string& reason) {
     reason = "the terminal (TERM) cannot show pictures";
     return false;
   }
+  t.Console = IsLinuxConsole(term);
   if (!MakeTerminalRaw()) {
     reason = "the terminal's settings cannot be changed";
     return false;
   }
   if (!ReadAnswers(t)) {
+    // A slow link may still bring the answers: they are waited for a while
+    // longer and dropped, rather than left for the shell.
+    DrainAnswers(false, LateAnswerWait);
     RestoreTerminal();
     reason = "the terminal did not answer its device attributes request";
     return false;
   }
   TerminalSize size;
   ReadTerminalSize(STDOUT_FILENO, t.Answers, size);
-  t.Mode = ChooseMode(t.Answers, size.CellWidth, size.CellHeight);
+  t.Mode = ChooseMode(t.Answers, size.CellWidth, size.CellHeight, t.Console);
   t.Layout = LayoutPicture(t.Mode, size);
   t.Mouse = MouseUsable(t.Answers, term);
   t.PixelMouse = t.Mouse && PixelMouseUsable(t.Answers) && size.CellWidth > 0;
@@ -168,18 +212,31 @@ bool Start(std::string& reason) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGWINCH, &action, nullptr);
   t.Shown = NewPicture();
-  std::fprintf(stderr, "kelvar: drawing in the terminal with %s%s\n", ModeName(t.Mode),
-               t.Mouse ? "" : " (no mouse reports: the keyboard moves the pointer)");
+  t.StartLine = std::string("kelvar: drawing in the terminal with ") + ModeName(t.Mode) +
+                (t.Mouse ? "" : " (no mouse reports: the keyboard moves the pointer)") + "\n";
+  std::fputs(t.StartLine.c_str(), stderr);
   std::fflush(stderr);
   return true;
+}
+
+// LastLines: what the console shows again once the picture goes (it has no
+// alternate screen to give back): the start line, ends of lines as the
+// terminal's output processing makes them.
+std::string LastLines(const TerminalState& t) {
+  std::string lines;
+  for (char c : t.StartLine) lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return lines;
 }
 
 bool OpenScreen(std::string&) {
   TerminalState& t = Terminal();
   // Every way out from here on puts the terminal back first.
-  const std::string leave = LeaveSequence(t.Mode);
+  // The lines are a courtesy: when they would not fit, the signal handler
+  // still gets the rest.
+  std::string leave = LeaveSequence(t.Mode, LastLines(t));
+  if (leave.size() > static_cast<std::size_t>(TerminalLeaveLimit)) leave = LeaveSequence(t.Mode);
   SetTerminalLeaveBytes(leave.data(), static_cast<int>(leave.size()));
-  WriteAll(EnterSequence(t.Mouse, t.PixelMouse));
+  WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode));
   UpdateLayout(t);
   ResetPicture(t.Shown, t.Layout);
   t.ScreenOpen = true;
@@ -190,7 +247,8 @@ void CloseScreen() {
   TerminalState& t = Terminal();
   t.ScreenOpen = false;
   SetTerminalLeaveBytes("", 0);
-  WriteAll(LeaveSequence(t.Mode));
+  WriteAll(LeaveSequence(t.Mode, LastLines(t)));
+  if (t.InputOpen) DrainAnswers(true, LateAnswerWait);
 }
 
 void Present(const Frame& frame) {
@@ -218,6 +276,8 @@ void Pump(int timeoutMilliseconds) {
   const bool holding = HoldingInput(t.Input);
   int timeout = timeoutMilliseconds;
   if (holding && (timeout < 0 || timeout > EscapePause)) timeout = EscapePause;
+  const int motionWait = MotionWait(t.Motion, SystemMilliseconds());
+  if (motionWait >= 0 && (timeout < 0 || timeout > motionWait)) timeout = motionWait;
   pollfd fds[2] = {{t.WakePipe[0], POLLIN, 0}, {t.InputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
   const int ready = poll(fds, 2, timeout);
   if (ready < 0) return;
@@ -247,7 +307,7 @@ void Pump(int timeoutMilliseconds) {
     FlushInput(t.Input, keys, now - t.HeldSince >= ReportPause);
   }
   QueueKeyBytes(keys);
-  QueueReports(t, reports);
+  QueueReports(t, reports, SystemMilliseconds());
 }
 
 void Wake() {

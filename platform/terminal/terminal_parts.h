@@ -12,9 +12,12 @@
 
 // ---- What the terminal can do -----------------------------------------------------
 
-// TerminalMode: how the picture is drawn.
-enum class TerminalMode { Symbols, Sixel, Kitty };
-// ModeName: the mode as the start line names it ("sixels", "kitty graphics", "symbols").
+// TerminalMode: how the picture is drawn. Console: the Linux text console
+// (TERM=linux), symbols in its 16 colours (8 behind them) and only the block
+// glyphs its font has.
+enum class TerminalMode { Symbols, Sixel, Kitty, Console };
+// ModeName: the mode as the start line names it ("sixels", "kitty graphics",
+// "symbols", "the console's 16 colours").
 const char* ModeName(TerminalMode mode);
 
 // TerminalAnswers: what the terminal said about itself.
@@ -30,14 +33,20 @@ struct TerminalAnswers {
 
 // TerminalQueries: the questions asked at start; the device attributes come
 // last, since every terminal answers them, in order, so their answer closes
-// the exchange.
+// the exchange. ConsoleQueries: the device attributes alone, for the Linux
+// console, which would print the others' unknown sequences as text.
 extern const char TerminalQueries[];
+extern const char ConsoleQueries[];
+// IsLinuxConsole: TERM names the Linux text console.
+bool IsLinuxConsole(const char* term);
 // UsableTerm: TERM names a terminal that can show colours and move its cursor
 // (set, and not "dumb").
 bool UsableTerm(const char* term);
-// ChooseMode: sixels, else kitty graphics, else symbols. Pixel modes need the
-// size of a cell in pixels (cellWidth, cellHeight > 0).
-TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight);
+// ChooseMode: the console's own mode on the Linux console, else sixels, else
+// kitty graphics, else symbols. Pixel modes need the size of a cell in
+// pixels (cellWidth, cellHeight > 0).
+TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight,
+                        bool console = false);
 // MouseUsable: the terminal reports the mouse in SGR form (it said so, or it
 // does not answer mode requests and is not the Linux console).
 bool MouseUsable(const TerminalAnswers& answers, const char* term);
@@ -75,6 +84,27 @@ void FlushInput(TerminalInput& input, std::string& keys, bool longPause);
 // HoldingInput: bytes are held, so the reader should not block for long.
 bool HoldingInput(const TerminalInput& input);
 
+// MotionPacer: pointer movements passed on at most once every MotionPeriod
+// milliseconds (each one is a redraw, and over a slow link a costly one);
+// a movement held back is passed on when its time comes, so the pointer
+// always ends where the last report put it.
+constexpr int MotionPeriod = 33;
+struct MotionPacer {
+  bool Held = false;
+  int X = 0, Y = 0;
+  std::uint64_t LastPassed = 0;
+  bool Passed = false;  // something was passed on (LastPassed is valid)
+};
+// OfferMotion: a movement to (x, y) at time now; true when it is to be
+// passed on now, false when it is held.
+bool OfferMotion(MotionPacer& pacer, int x, int y, std::uint64_t now);
+// DueMotion: the held movement whose time has come (true, with its place).
+bool DueMotion(MotionPacer& pacer, std::uint64_t now, int& x, int& y);
+// MotionWait: milliseconds until the held movement is due; -1 when none is held.
+int MotionWait(const MotionPacer& pacer, std::uint64_t now);
+// DropMotion: a button report carries the pointer's place itself.
+void DropMotion(MotionPacer& pacer, std::uint64_t now);
+
 // ---- Where the picture sits ---------------------------------------------------------
 
 // TerminalSize: the terminal's grid of cells and, where known, its pixels.
@@ -85,7 +115,9 @@ struct TerminalSize {
   int CellHeight = 0;
 };
 // ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
-// the terminal told; false when fd is not a terminal.
+// the terminal told (a cell over MaxCellSize pixels counts as unknown);
+// false when fd is not a terminal.
+constexpr int MaxCellSize = 256;
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size);
 
 // PictureLayout: the picture in the terminal. Left, Top: its first cell
@@ -100,6 +132,13 @@ struct PictureLayout {
   int CellWidth = 8, CellHeight = 16;
   int TerminalColumns = 1, TerminalRows = 1;
 };
+// The largest pictures worth drawing, however large the terminal says it is:
+// symbols in at most MaxSymbolColumns x MaxSymbolRows cells (a cell a screen
+// pixel across, two down, as half blocks show them), pixel modes at most
+// MaxScale times the screen's size.
+constexpr int MaxSymbolColumns = 640;
+constexpr int MaxSymbolRows = 240;
+constexpr long MaxScale = 4;
 // LayoutPicture: the largest picture of the screen's shape that fits,
 // centred. Pixel modes draw at a whole scale when one fits and leave the last
 // row free (a picture touching it would scroll the screen).
@@ -113,11 +152,16 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
 // ---- Entering and leaving ---------------------------------------------------------
 
 // EnterSequence: the alternate screen, cleared, the cursor hidden, no line
-// wrap, sixels placed at the cursor, and the mouse reports asked for.
-std::string EnterSequence(bool mouse, bool pixelMouse);
+// wrap, sixels placed at the cursor, and the mouse reports asked for. On the
+// console (no alternate screen, 16 colours): cleared black, cursor hidden,
+// no line wrap.
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode);
 // LeaveSequence: everything EnterSequence changed put back (and, in kitty
-// mode, the images freed); at most 256 bytes, so a signal handler can send it.
-std::string LeaveSequence(TerminalMode mode);
+// mode, the images freed). The console has no alternate screen to go back
+// to: it is cleared, and lastLines (the game's start line) written again at
+// its top, so what the game printed stays readable there. At most 256 bytes
+// in all, so a signal handler can send it.
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines = "");
 
 // ---- The picture ------------------------------------------------------------------
 
@@ -134,6 +178,20 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 // firstRow..lastRow: the screen rows that may differ from the last paint.
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
+// AppendSixelImage: w x h pixels (rows stride bytes apart, 4 bytes a pixel:
+// red, green, blue, unused) as one sixel image; h a multiple of 6. Its own
+// colours exactly when there are at most 256, else the most frequent 256 and
+// the nearest of them for the rest. shown: what the terminal shows there (the
+// same layout), whose equal pixels are left out and keep what is shown; or
+// nullptr, every pixel sent.
+void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
+                      int w, int h, std::string& out);
+// AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
+// shown at its own size from pixel (offsetX, offsetY) of the cursor's cell,
+// at height id above the others (later images lie above); the terminal
+// answers nothing.
+void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int offsetX,
+                      int offsetY, std::uint32_t id, std::string& out);
 // RepaintPicture: appends the bytes that clear the terminal and draw the
 // last screen painted again whole (after a resize, in the new layout).
 void RepaintPicture(Picture* picture, std::string& out);

@@ -12,8 +12,8 @@
 'use strict';
 
 const {execFileSync} = require('node:child_process');
+const fs = require('node:fs');
 const path = require('node:path');
-const {launchBrowser} = require('./browser.js');
 const {serve} = require('./server.js');
 
 const Positions = ['opening.in', 'middlegame.in', 'tactics.in', 'endgame.in', 'queens.in'];
@@ -37,7 +37,22 @@ async function main() {
   const repeat = option(args, '--repeat', 10);
   const rounds = option(args, '--rounds', 3);
   const [buildWeb, nativeBench] = args;
-  if (!buildWeb) throw new Error('usage: node bench.js BUILD-WEB [NATIVE-KELVAR-BENCH] [--repeat N] [--rounds R]');
+  if (!buildWeb) {
+    console.error('usage: node bench.js BUILD-WEB [NATIVE-KELVAR-BENCH] [--repeat N] [--rounds R]');
+    process.exit(2);
+  }
+  // The browser's bench is not built by default: say how to build it.
+  const benchPage = path.join(buildWeb, 'web-bench', 'index.html');
+  if (!fs.existsSync(benchPage) || !fs.existsSync(path.join(buildWeb, 'web-bench', 'kelvar-bench-web.js'))) {
+    console.error(`bench.js: ${path.join(buildWeb, 'web-bench')} holds no kelvar-bench-web; build it first:\n` +
+                  `  cmake --build ${buildWeb} --target kelvar-bench-web`);
+    process.exit(2);
+  }
+  if (nativeBench && !fs.existsSync(nativeBench)) {
+    console.error(`bench.js: no ${nativeBench}; build it with: cmake --build build --target kelvar-bench`);
+    process.exit(2);
+  }
+  const {launchBrowser} = require('./browser.js');
   const files = [];
   for (let i = 0; i < repeat; ++i) files.push(...Positions);
   const positions = path.join(__dirname, '..', '..', 'bench', 'positions');
@@ -53,6 +68,7 @@ async function main() {
       await page.waitForFunction(() => window.benchStatus !== null, {timeout: 600000});
       const lines = await page.evaluate(() => window.benchLines);
       await page.close();
+      if (!Array.isArray(lines)) throw new Error(`the page at ${site.url} ran no bench`);
       const webRound = totalNps(lines);
       console.log(`round ${round} browser: ${webRound.line}`);
       if (!web || webRound.nps > web.nps) web = webRound;
