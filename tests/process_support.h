@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -68,7 +69,8 @@ inline std::string ReadText(const fs::path& file) {
 }
 
 // FolderTest: a test with a fresh folder /tmp/PREFIX-XXXXXX of its own,
-// removed with all in it afterwards.
+// removed with all in it afterwards; a failed test first prints the files of
+// it named in Logs (what its programs wrote on standard error).
 class FolderTest : public ::testing::Test {
  protected:
   explicit FolderTest(std::string prefix) : Prefix(std::move(prefix)) {}
@@ -78,11 +80,16 @@ class FolderTest : public ::testing::Test {
     Folder = name;
   }
   void TearDown() override {
+    if (HasFailure())
+      for (const std::string& log : Logs)
+        std::cout << "---- " << log << ":\n"
+                  << ReadText(Folder / log) << "---- end of " << log << "\n";
     std::error_code ignored;
     fs::remove_all(Folder, ignored);
   }
   std::string Prefix;
   fs::path Folder;
+  std::vector<std::string> Logs;
 };
 
 // EnvironmentChanges: variables to set (a value) or to remove (nullopt).
@@ -134,11 +141,33 @@ inline pid_t Start(const std::vector<std::string>& args, const EnvironmentChange
   return pid;
 }
 
-// Wait: a child's exit status, 128 + the signal that ended it.
+// OpenLog: a file for a child's standard error, emptied; -1 when it cannot be made.
+inline int OpenLog(const fs::path& file) {
+  return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+// Wait: a child's exit status, 128 + the signal that ended it; -1 when it is
+// not a child of this process.
 inline int Wait(pid_t pid) {
-  int status;
-  waitpid(pid, &status, 0);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Ended: a child's exit status (as Wait gives it) once it has ended, left for
+// Wait to collect; -1 for a process that is not a child waiting to be collected.
+inline std::optional<int> Ended(pid_t pid) {
+  siginfo_t info{};
+  if (pid <= 0 || waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+    return -1;
+  if (info.si_pid == 0) return std::nullopt;
+  return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+}
+
+// ExitNote: "" while a child runs, else "NAME has exited (status N)".
+inline std::string ExitNote(const std::string& name, pid_t pid) {
+  const auto status = Ended(pid);
+  return status ? name + " has exited (status " + std::to_string(*status) + ")" : "";
 }
 
 // Capture: runs a tool to its end; its standard output, nullopt when it fails.
@@ -210,8 +239,8 @@ inline std::optional<Image> ParsePpm(const std::string& ppm) {
   return image;
 }
 
-// XvfbServer: a virtual X server on the first free display of a range, ended
-// with the object.
+// XvfbServer: a virtual X server on a display it picks itself, ended with
+// the object.
 class XvfbServer {
  public:
   ~XvfbServer() {
@@ -220,36 +249,38 @@ class XvfbServer {
       Wait(Pid);
     }
   }
-  // Start: a server with the given screen ("WxHxDEPTH") on a display from
-  // first to last - 1 with neither a lock nor a socket. It counts as started
-  // once its socket is there and, with answering, once xdotool gets an answer
-  // from it (the socket comes before the server takes connections).
-  bool Start(int first, int last, const std::string& screen, bool answering) {
-    for (int n = first; n < last; ++n) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0 ||
-          access(socket.c_str(), F_OK) == 0)
-        continue;
-      Display = ":" + std::to_string(n);
-      Pid = support::Start({"Xvfb", Display, "-screen", "0", screen, "-nolisten", "tcp"}, {});
-      // A server that ended (the display was taken after all) never answers.
-      bool ended = false;
-      for (const auto end = Clock::now() + std::chrono::seconds(10); !ended && Clock::now() < end;
-           Sleep(0.1)) {
-        if (access(socket.c_str(), F_OK) == 0 &&
-            (!answering || Capture({"xdotool", "getdisplaygeometry"}, {{"DISPLAY", Display}})))
-          return true;
-        int status;
-        ended = waitpid(Pid, &status, WNOHANG) == Pid;
-      }
-      if (!ended) {
-        kill(Pid, SIGTERM);
-        Wait(Pid);
-      }
-      Pid = -1;
+  // Start: a server with the given screen ("WxHxDEPTH"), its standard error
+  // in the file log. Xvfb takes the first free display and writes its number
+  // to -displayfd once it takes connections; two servers never share one.
+  // With -noreset it stays as it is when its last client leaves: by default
+  // it starts over then, and a client that connects meanwhile (xterm after a
+  // screenshot or a search, on a busy machine) finds no display.
+  bool Start(const std::string& screen, const fs::path& log) {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return false;
+    const int err = OpenLog(log);
+    Pid = support::Start(
+        {"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", screen, "-nolisten", "tcp"}, {}, -1,
+        ready[1], err);
+    close(ready[1]);
+    if (err >= 0) close(err);
+    // The number and a newline; an end of file first: the server has ended.
+    std::string number;
+    char c = 0;
+    pollfd wait{ready[0], POLLIN, 0};
+    while (poll(&wait, 1, 30000) == 1 && read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+    close(ready[0]);
+    if (c == '\n' && !number.empty()) {
+      Display = ":" + number;
+      return true;
     }
+    if (!Ended(Pid)) kill(Pid, SIGTERM);
+    Wait(Pid);
+    Pid = -1;
     return false;
   }
+  // Gone: "" while the server runs, else that it has exited.
+  std::string Gone() const { return ExitNote("Xvfb on " + Display, Pid); }
   // Tool: a tool's output, run on this server's display.
   std::optional<std::string> Tool(const std::vector<std::string>& args) const {
     return Capture(args, {{"DISPLAY", Display}});

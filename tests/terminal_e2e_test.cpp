@@ -53,6 +53,7 @@ class TerminalGameTest : public FolderTest {
   TerminalGameTest() : FolderTest("kelvar-term") {}
   void SetUp() override {
     FolderTest::SetUp();
+    Logs.push_back("stderr");
     for (const auto& entry : fs::directory_iterator(DataDir))
       if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
   }
@@ -79,10 +80,26 @@ class TerminalGameTest : public FolderTest {
            "/status; sleep 600";
   }
 
+  // Gone: "" while the programs the game runs in are there, else which has exited.
+  virtual std::string Gone() const { return ""; }
+
+  // Await: WaitUntil, given up at once (a failure saying so) when Gone() tells of an end.
+  template <typename Done>
+  bool Await(double seconds, Done done) {
+    std::string gone;
+    const bool met = WaitUntil(seconds, [&] {
+      if (done()) return true;
+      gone = Gone();
+      return !gone.empty();
+    });
+    if (!gone.empty()) ADD_FAILURE() << gone << ", waited no longer";
+    return met && gone.empty();
+  }
+
   // Report: the n-th report line starting with prefix, waiting for it.
   std::optional<std::string> Report(const std::string& prefix, int n, double seconds) {
     std::optional<std::string> found;
-    WaitUntil(seconds, [&] {
+    Await(seconds, [&] {
       found = LineStarting(ReadText(Folder / "reports"), prefix, n);
       return found.has_value();
     });
@@ -90,7 +107,7 @@ class TerminalGameTest : public FolderTest {
   }
 
   std::optional<int> ExitStatus(double seconds) {
-    if (!WaitUntil(seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
+    if (!Await(seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
     return std::atoi(ReadText(Folder / "status").c_str());
   }
 
@@ -129,21 +146,29 @@ class XtermTest : public TerminalGameTest {
     TerminalGameTest::SetUp();
     for (const char* tool : {"Xvfb", "xterm", "xdotool", "import"})
       if (FindProgram(tool).empty()) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(X.Start(120, 180, "1024x768x24", true));
+    Logs.insert(Logs.end(), {"xvfb.stderr", "xterm.stderr"});
+    ASSERT_TRUE(X.Start("1024x768x24", Folder / "xvfb.stderr")) << "Xvfb did not start";
     Title = "kelvar-xterm-" + std::to_string(getpid());
     // A VT340 with 256 colour registers shows sixels; the fixed 6 x 13 font
     // and 120 x 42 cells hold the picture at its own size.
-    Started.push_back(
-        support::Start({"xterm", "-ti", "vt340", "-xrm", "XTerm*numColorRegisters: 256", "-xrm",
-                        "XTerm*decTerminalID: vt340", "-fn", "fixed", "-geometry", "120x42+0+0",
-                        "-T", Title, "-e", "sh", "-c", GameCommand(false)},
-                       {{"DISPLAY", X.Display}}));
+    const int err = OpenLog(Folder / "xterm.stderr");
+    Xterm = support::Start({"xterm", "-ti", "vt340", "-xrm", "XTerm*numColorRegisters: 256", "-xrm",
+                            "XTerm*decTerminalID: vt340", "-fn", "fixed", "-geometry", "120x42+0+0",
+                            "-T", Title, "-e", "sh", "-c", GameCommand(false)},
+                           {{"DISPLAY", X.Display}}, -1, -1, err);
+    if (err >= 0) close(err);
+    Started.push_back(Xterm);
+  }
+
+  std::string Gone() const override {
+    const std::string xterm = ExitNote("xterm on " + X.Display, Xterm);
+    return xterm.empty() ? X.Gone() : xterm;
   }
 
   std::optional<std::string> Tool(const std::vector<std::string>& args) { return X.Tool(args); }
 
   bool FindWindow() {
-    return WaitUntil(30, [&] {
+    return Await(30, [&] {
       const auto found = Tool({"xdotool", "search", "--name", "^" + Title + "$"});
       if (!found || found->empty()) return false;
       Window = found->substr(0, found->find('\n'));
@@ -235,13 +260,14 @@ class XtermTest : public TerminalGameTest {
   }
 
   XvfbServer X;
+  pid_t Xterm = -1;
   std::string Title, Window;
   int OriginX = 0, OriginY = 0;
 };
 
 TEST_F(XtermTest, BoardInSixelsMoveWithClicksRefusalBoxEscapeAndTheTerminalBack) {
   ASSERT_TRUE(FindWindow());
-  ASSERT_TRUE(WaitUntil(30, [&] {
+  ASSERT_TRUE(Await(30, [&] {
     return ReadText(Folder / "stderr").find("sixels") != std::string::npos;
   })) << ReadText(Folder / "stderr");
   const auto first = Report("computer 1 1 ", 1, TurnTimeout);
@@ -268,7 +294,7 @@ TEST_F(XtermTest, BoardInSixelsMoveWithClicksRefusalBoxEscapeAndTheTerminalBack)
   // A larger window: the picture is drawn again at once, in the middle of it.
   const int oldX = OriginX, oldY = OriginY;
   ASSERT_TRUE(Tool({"xdotool", "windowsize", Window, "900", "700"}));
-  ASSERT_TRUE(WaitUntil(30, [&] {
+  ASSERT_TRUE(Await(30, [&] {
     auto now = Screenshot();
     return now && now->Width == 900 && FindBoard(*now) && OriginX > oldX + 50 &&
            OriginY > oldY + 50 && Look(*now, 'e', 8).Green > 200;
@@ -296,12 +322,12 @@ TEST_F(XtermTest, BoardInSixelsMoveWithClicksRefusalBoxEscapeAndTheTerminalBack)
   ClickSquare('e', 5);
   ClickSquare('e', 3);
   std::optional<Shot> boxed;
-  ASSERT_TRUE(WaitUntil(30, [&] {
+  ASSERT_TRUE(Await(30, [&] {
     boxed = Screenshot();
     return boxed && ShowsBox(*boxed);
   })) << "no refusal box";
   Key("Return");
-  ASSERT_TRUE(WaitUntil(30, [&] {
+  ASSERT_TRUE(Await(30, [&] {
     auto now = Screenshot();
     return now && !ShowsBox(*now) && Look(*now, 'e', 5).Green > 100;
   })) << "the box stayed";
