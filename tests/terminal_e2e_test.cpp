@@ -356,16 +356,20 @@ class TmuxTest : public TerminalGameTest {
     TerminalGameTest::SetUp();
     if (FindProgram("tmux").empty()) GTEST_SKIP() << "tmux is not installed";
     Socket = "kelvar-test-" + std::to_string(getpid());
+    Logs.push_back("tmux.stderr");
   }
   // StartGame: the game in a new tmux session named game.
   void StartGame() {
     for (const char* file : {"reports", "stderr", "status", "stty"}) fs::remove(Folder / file);
     Tmux({"kill-session", "-t", "game"});
-    // Not captured: the server it starts would hold the output open.
-    ASSERT_EQ(Wait(support::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d",
-                                   "-x", "120", "-y", "42", "-s", "game", GameCommand(true)},
-                                  TmuxEnvironment)),
-              0);
+    // Not captured: the server it starts would hold the output open. Its
+    // standard error goes to a log that a failed test prints.
+    const int err = OpenLog(Folder / "tmux.stderr");
+    const pid_t tmux = support::Start({"tmux", "-L", Socket, "-f", "/dev/null", "new-session", "-d",
+                                       "-x", "120", "-y", "42", "-s", "game", GameCommand(true)},
+                                      TmuxEnvironment, -1, -1, err);
+    if (err >= 0) close(err);
+    ASSERT_EQ(Wait(tmux), 0);
   }
   // ExpectScreenPutBack: tmux sees the normal screen, no mouse reporting and
   // the cursor shown again.
