@@ -617,9 +617,16 @@ class PtyTerminalTest : public TerminalGameTest {
     });
   }
 
-  // GameStatus: the game's exit status, reading its output meanwhile.
+  // GameStatus: the game's exit status, reading its output meanwhile. The
+  // status comes after the game's last bytes were written, but the terminal
+  // passes them on in its own time: what it still brings within a short
+  // quiet spell is read too.
   std::optional<int> GameStatus(double seconds) {
     if (!Pump(Game, seconds, [&] { return fs::exists(Folder / "status"); })) return std::nullopt;
+    for (std::size_t seen = std::string::npos; seen != Game.Output.size();) {
+      seen = Game.Output.size();
+      Pump(Game, 0.2, [&] { return Game.Output.size() != seen; });
+    }
     return std::atoi(ReadText(Folder / "status").c_str());
   }
 

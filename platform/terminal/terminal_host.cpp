@@ -112,17 +112,11 @@ void QueueReports(TerminalState& t, const std::vector<PointerReport>& reports, s
   if (DueMotion(t.Motion, now, x, y)) QueuePointerMove(x, y);
 }
 
-// DrainAnswers: reads and drops what the terminal sends until it answers
-// the device attributes (asked again when ask is true) or milliseconds
-// pass, then drops whatever is still unread: nothing of the game's
-// questions (a late answer, a mouse report in flight) is typed into the
-// shell after the game.
-void DrainAnswers(bool ask, int milliseconds) {
-  if (ask) WriteAll("\x1b[c");
-  TerminalInput input;
-  TerminalAnswers answers;
-  std::string keys;
-  std::vector<PointerReport> reports;
+// CollectAnswers: reads what the terminal sends into input, keys, reports
+// and answers until it answers the device attributes, sends nothing for the
+// rest of milliseconds, or closes; true when the attributes came.
+bool CollectAnswers(TerminalInput& input, TerminalAnswers& answers, std::string& keys,
+                    std::vector<PointerReport>& reports, int milliseconds) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   while (!answers.Attributes) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -138,6 +132,20 @@ void DrainAnswers(bool ask, int milliseconds) {
     if (count <= 0) break;
     FilterInput(input, bytes, static_cast<std::size_t>(count), keys, reports, answers);
   }
+  return answers.Attributes;
+}
+
+// DrainAnswers: drops what the terminal sends until it answers the device
+// attributes (asked again when ask is true) or milliseconds pass, then
+// whatever is still unread: nothing of the game's questions (a late answer,
+// a mouse report in flight) is typed into the shell after the game.
+void DrainAnswers(bool ask, int milliseconds) {
+  if (ask) WriteAll("\x1b[c");
+  TerminalInput input;
+  TerminalAnswers answers;
+  std::string keys;
+  std::vector<PointerReport> reports;
+  CollectAnswers(input, answers, keys, reports, milliseconds);
   tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
@@ -145,23 +153,8 @@ void DrainAnswers(bool ask, int milliseconds) {
 // the device attributes come or the time is up.
 bool ReadAnswers(TerminalState& t) {
   WriteAll(t.Console ? ConsoleQueries : TerminalQueries);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   std::vector<PointerReport> ignored;
-  while (!t.Answers.Attributes) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) break;
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&in, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (in.revents & POLLIN) == 0) break;
-    unsigned char bytes[512];
-    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
-    if (count <= 0) break;
-    FilterInput(t.Input, bytes, static_cast<std::size_t>(count), t.PendingKeys, ignored, t.Answers);
-  }
-  return t.Answers.Attributes;
+  return CollectAnswers(t.Input, t.Answers, t.PendingKeys, ignored, AnswerTimeout);
 }
 
 void UpdateLayout(TerminalState& t) {
