@@ -681,13 +681,18 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
       PaintPicture(painted, screen.data(), 95, 472, change);
       terminal.Apply(change);
 
-      Picture* fresh = NewPicture();
-      ResetPicture(fresh, l);
-      std::string again;
-      PaintPicture(fresh, screen.data(), 0, 479, again);
-      PixelTerminal expected(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
-      expected.Apply(again);
-      EXPECT_TRUE(terminal.Shown() == expected.Shown());
+      // What the terminal shows is what a fresh whole paint of the screen shows.
+      const auto expectAsPaintedAfresh = [&] {
+        Picture* fresh = NewPicture();
+        ResetPicture(fresh, l);
+        std::string whole;
+        PaintPicture(fresh, screen.data(), 0, 479, whole);
+        PixelTerminal expected(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+        expected.Apply(whole);
+        EXPECT_TRUE(terminal.Shown() == expected.Shown());
+        FreePicture(fresh);
+      };
+      expectAsPaintedAfresh();
       EXPECT_LT(pointerBytes / 11, 800u) << "a pointer step";
       if (mode == TerminalMode::Kitty) {
         // A long wander of the pointer leaves no pile of images behind.
@@ -702,17 +707,9 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
         std::string back;
         PaintPicture(painted, screen.data(), 0, 479, back);
         terminal.Apply(back);
-        Picture* now = NewPicture();
-        ResetPicture(now, l);
-        std::string whole;
-        PaintPicture(now, screen.data(), 0, 479, whole);
-        PixelTerminal fresh(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
-        fresh.Apply(whole);
-        EXPECT_TRUE(terminal.Shown() == fresh.Shown());
+        expectAsPaintedAfresh();
         EXPECT_LE(terminal.ImageCount(), 257u);
-        FreePicture(now);
       }
-      FreePicture(fresh);
       FreePicture(painted);
     }
   }
