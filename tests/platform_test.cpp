@@ -665,3 +665,19 @@ TEST(ConsolePointer, AbsoluteAxesSpanTheScreen) {
   EXPECT_EQ(AxisToScreen(2147483647, -2147483647 - 1, 2147483647, 640), 639);
   EXPECT_EQ(AxisToScreen(5, 5, 5, 640), 0);
 }
+
+// A finger drawn across a touchpad's whole width moves the pointer across the
+// screen's, however slowly: the parts of a pixel add up, either way.
+TEST(ConsolePointer, SlowTouchpadMovementsAddUp) {
+  for (const int step : {1, 3, 7, 100}) {
+    long long carry = 0;
+    int moved = 0;
+    for (int at = 0; at + step <= 3000; at += step) moved += PadToScreen(step, 0, 2999, 640, carry);
+    EXPECT_NEAR(moved, 3000 / step * step * 640 / 3000, 1) << "steps of " << step;
+    for (int at = 0; at + step <= 3000; at += step)
+      moved += PadToScreen(-step, 0, 2999, 640, carry);
+    EXPECT_NEAR(moved, 0, 1) << "steps of " << step << " back";
+  }
+  long long carry = 0;
+  EXPECT_EQ(PadToScreen(5, 7, 7, 640, carry), 0);
+}

@@ -50,6 +50,7 @@ struct InputDevice {
   bool Touching = false, WasTouching = false;  // now, and at the last report
   int FingerX = 0, FingerY = 0;                // the axes' values now
   int LastFingerX = 0, LastFingerY = 0;        // and at the last report
+  long long CarryX = 0, CarryY = 0;            // finger movement not yet a whole pixel
   input_absinfo AxisX{}, AxisY{};
   // The report being read, applied at its SYN_REPORT.
   int MoveX = 0, MoveY = 0;                     // relative movement
@@ -165,12 +166,12 @@ void EndReport(ConsoleState& c, InputDevice& device) {
   if (device.Touchpad) {
     // A finger's movement since the last report; a new touch starts where it lands.
     if (device.Touching && device.WasTouching) {
-      device.MoveX += static_cast<int>(
-          static_cast<long long>(device.FingerX - device.LastFingerX) * ScreenWidth /
-          (static_cast<long long>(device.AxisX.maximum) - device.AxisX.minimum + 1));
-      device.MoveY += static_cast<int>(
-          static_cast<long long>(device.FingerY - device.LastFingerY) * ScreenHeight /
-          (static_cast<long long>(device.AxisY.maximum) - device.AxisY.minimum + 1));
+      device.MoveX += PadToScreen(device.FingerX - device.LastFingerX, device.AxisX.minimum,
+                                  device.AxisX.maximum, ScreenWidth, device.CarryX);
+      device.MoveY += PadToScreen(device.FingerY - device.LastFingerY, device.AxisY.minimum,
+                                  device.AxisY.maximum, ScreenHeight, device.CarryY);
+    } else {
+      device.CarryX = device.CarryY = 0;
     }
     device.WasTouching = device.Touching;
     device.LastFingerX = device.FingerX;
@@ -263,6 +264,15 @@ int AxisToScreen(int value, int minimum, int maximum, int size) {
   const long long offset = std::clamp(value, minimum, maximum) - static_cast<long long>(minimum);
   const long long span = static_cast<long long>(maximum) - minimum + 1;
   return static_cast<int>(std::min<long long>(offset * size / span, size - 1));
+}
+
+int PadToScreen(long long movement, int minimum, int maximum, int size, long long& carry) {
+  if (maximum <= minimum) return 0;
+  const long long span = static_cast<long long>(maximum) - minimum + 1;
+  carry += movement * size;
+  const long long pixels = carry / span;
+  carry -= pixels * span;
+  return static_cast<int>(std::clamp<long long>(pixels, -size, size));
 }
 
 void RecordConsole() {

@@ -47,3 +47,7 @@ void WakeConsole();
 // AxisToScreen: an absolute axis value (within minimum..maximum) to one of
 // size pixels, the whole range across the screen.
 int AxisToScreen(int value, int minimum, int maximum, int size);
+// PadToScreen: a finger's movement on a pad (axis minimum..maximum) in screen
+// pixels, the pad's width across size pixels; carry keeps the part of a
+// pixel not yet moved, so slow movements add up.
+int PadToScreen(long long movement, int minimum, int maximum, int size, long long& carry);
