@@ -343,6 +343,8 @@ class ConsoleMachineTest : public FolderTest {
     std::fprintf(stderr, "board %.1f s after the game started, %.1f s after the machine\n",
                  std::chrono::duration<double>(Clock::now() - Started).count(),
                  std::chrono::duration<double>(Clock::now() - Booted).count());
+    // The game takes no click in the first 0.3 s of the person's turn.
+    Sleep(1);
     return Occupancy(*first);
   }
 
