@@ -142,23 +142,23 @@ bool AreaToScreen(const PictureRect& picture, int x, int y, int& screenX, int& s
 void ScreenToArea(const PictureRect& picture, int screenX, int screenY, int& x, int& y);
 
 // The terminal the program was started from. Hosts that take key presses from
-// it call StartTerminalInput (raw input and a reader thread queueing its
-// bytes); hosts that read it themselves call MakeTerminalRaw only.
-void StartTerminalInput();
-bool MakeTerminalRaw();
-// SetTerminalLeaveBytes: bytes written to standard output, before the settings
+// it call StartTtyInput (raw input and a reader thread queueing its
+// bytes); hosts that read it themselves call MakeTtyRaw only.
+void StartTtyInput();
+bool MakeTtyRaw();
+// SetTtyLeaveBytes: bytes written to standard output, before the settings
 // are restored, whenever the terminal is put back (exit, run-time error, a
 // fatal signal): the alternate screen left, mouse reporting turned off.
 // Written once, then forgotten (a host entering again sets them again). At
-// most TerminalLeaveLimit bytes; false (and nothing kept) when longer.
-constexpr int TerminalLeaveLimit = 256;
-bool SetTerminalLeaveBytes(const char* bytes, int count);
-// SetTerminalLeaveAction: a function run whenever the terminal is put back,
+// most TtyLeaveLimit bytes; false (and nothing kept) when longer.
+constexpr int TtyLeaveLimit = 256;
+bool SetTtyLeaveBytes(const char* bytes, int count);
+// SetTtyLeaveAction: a function run whenever the terminal is put back,
 // after the leave bytes and before the settings (exit, run-time error, a
 // fatal signal, a sanitizer's report): a host gives back what it changed
 // outside the terminal's settings (a virtual console's display and keyboard
 // modes). Async-signal-safe only; nullptr for none. Kept until replaced.
-void SetTerminalLeaveAction(void (*action)());
+void SetTtyLeaveAction(void (*action)());
 // FatalSignals: the signals whose default action ends the program; each
 // restores the terminal (write and tcsetattr only) and then ends the program
 // as the signal would (status 128 + N in a shell). Ignored ones, and those a

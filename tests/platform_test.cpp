@@ -113,8 +113,8 @@ void MarkHostLeft() {
 int LeaveRole(const std::string& then) {
   OpenDummyGraphics();
   const char leave[] = "[left]";
-  if (!SetTerminalLeaveBytes(leave, sizeof leave - 1)) return 80;
-  SetTerminalLeaveAction(MarkHostLeft);
+  if (!SetTtyLeaveBytes(leave, sizeof leave - 1)) return 80;
+  SetTtyLeaveAction(MarkHostLeft);
   Say("ready\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   if (then == "segv") {

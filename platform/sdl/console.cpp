@@ -293,7 +293,7 @@ void TakeConsole() {
   ConsoleState& c = Console();
   if (Taken.load()) return;
   Taken = true;
-  SetTerminalLeaveAction(GiveConsoleBack);
+  SetTtyLeaveAction(GiveConsoleBack);
   c.WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   OpenInputDevices(c);
 }

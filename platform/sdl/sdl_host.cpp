@@ -318,7 +318,7 @@ bool Start(std::string& reason) {
   if (SDL_strcasecmp(SDL_GetCurrentVideoDriver(), "KMSDRM") == 0) TakeConsole();
   // The window's keys and the terminal's are one stream. Only now: a host
   // tried after this one may read the terminal itself.
-  StartTerminalInput();
+  StartTtyInput();
   s.Waits = !Invisible(SDL_GetCurrentVideoDriver());
   for (int value = 0; value < 65536; ++value) {
     std::uint32_t r = value >> 11, g = (value >> 5) & 63, b = value & 31;

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/core.h"
+#include "platform/host.h"
 #include "platform/terminal/terminal_parts.h"
 
 namespace {
@@ -175,7 +175,7 @@ bool Start(std::string& reason) {
     return false;
   }
   t.Console = IsLinuxConsole(term);
-  if (!MakeTerminalRaw()) {
+  if (!MakeTtyRaw()) {
     reason = "the terminal's settings cannot be changed";
     return false;
   }
@@ -227,8 +227,8 @@ bool OpenScreen(std::string&) {
   // The lines are a courtesy: when they would not fit, the signal handler
   // still gets the rest.
   std::string leave = LeaveSequence(t.Mode, LastLines(t));
-  if (leave.size() > static_cast<std::size_t>(TerminalLeaveLimit)) leave = LeaveSequence(t.Mode);
-  SetTerminalLeaveBytes(leave.data(), static_cast<int>(leave.size()));
+  if (leave.size() > static_cast<std::size_t>(TtyLeaveLimit)) leave = LeaveSequence(t.Mode);
+  SetTtyLeaveBytes(leave.data(), static_cast<int>(leave.size()));
   WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode));
   UpdateLayout(t);
   ResetPicture(t.Shown, t.Layout);
@@ -239,7 +239,7 @@ bool OpenScreen(std::string&) {
 void CloseScreen() {
   TerminalState& t = Terminal();
   t.ScreenOpen = false;
-  SetTerminalLeaveBytes("", 0);
+  SetTtyLeaveBytes("", 0);
   WriteAll(LeaveSequence(t.Mode, LastLines(t)));
   if (t.InputOpen) DrainAnswers(true, LateAnswerWait);
 }

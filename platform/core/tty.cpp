@@ -15,27 +15,27 @@
 #include <thread>
 #include <vector>
 
-#include "platform/core.h"
+#include "platform/core/core.h"
 
 namespace {
 
-// SavedTerminal: the settings found at start; TerminalIsRaw: 1 while they
+// SavedTty: the settings found at start; TtyIsRaw: 1 while they
 // are replaced (read by the signal handlers).
-termios SavedTerminal;
-volatile sig_atomic_t TerminalIsRaw = 0;
+termios SavedTty;
+volatile sig_atomic_t TtyIsRaw = 0;
 
 // LeaveBytes: written before the settings are restored; LeaveCount
-// 0..TerminalLeaveLimit (0 while the bytes are being replaced).
-char LeaveBytes[TerminalLeaveLimit];
+// 0..TtyLeaveLimit (0 while the bytes are being replaced).
+char LeaveBytes[TtyLeaveLimit];
 volatile sig_atomic_t LeaveCount = 0;
 
 // LeaveAction: the host's own part of putting the terminal back.
 std::atomic<void (*)()> LeaveAction{nullptr};
 static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
-// ReadTerminal: the terminal reader thread. It blocks in read(); at end of
+// ReadTty: the terminal reader thread. It blocks in read(); at end of
 // input (or a closed descriptor) it simply stops.
-void ReadTerminal() {
+void ReadTty() {
   std::uint8_t bytes[256];
   for (;;) {
     ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
@@ -45,9 +45,9 @@ void ReadTerminal() {
   }
 }
 
-// PutTerminalBack: only write, tcsetattr and the host's async-signal-safe
+// PutTtyBack: only write, tcsetattr and the host's async-signal-safe
 // action, so signal handlers may use it.
-void PutTerminalBack() {
+void PutTtyBack() {
   int count = LeaveCount;
   if (count > 0) {
     LeaveCount = 0;
@@ -59,9 +59,9 @@ void PutTerminalBack() {
     }
   }
   if (void (*action)() = LeaveAction.load()) action();
-  if (TerminalIsRaw) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
-    TerminalIsRaw = 0;
+  if (TtyIsRaw) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTty);
+    TtyIsRaw = 0;
   }
 }
 
@@ -71,7 +71,7 @@ void PutTerminalBack() {
 // the program with the usual status.
 void OnSignal(int signal) {
   int saved = errno;
-  PutTerminalBack();
+  PutTtyBack();
   errno = saved;
   raise(signal);
 }
@@ -103,7 +103,7 @@ void CatchSignal(int signal) {
   sigaction(signal, &action, nullptr);
 }
 
-void PutTerminalBackAtDeath() { PutTerminalBack(); }
+void PutTtyBackAtDeath() { PutTtyBack(); }
 
 // TellSanitizer: a sanitizer that finds a fault ends the program without
 // exit handlers, but calls its death callback first. Each runtime loaded
@@ -118,7 +118,7 @@ int TellSanitizer(dl_phdr_info* info, std::size_t, void*) {
   if (symbol != nullptr) {
     void (*setCallback)(void (*)());
     std::memcpy(&setCallback, &symbol, sizeof setCallback);
-    setCallback(PutTerminalBackAtDeath);
+    setCallback(PutTtyBackAtDeath);
   }
   dlclose(library);
   return 0;
@@ -141,10 +141,10 @@ void InstallSignalHandlers() {
   dl_iterate_phdr(TellSanitizer, nullptr);
 }
 
-bool MakeTerminalRaw() {
-  if (TerminalIsRaw) return true;
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return false;
-  termios raw = SavedTerminal;
+bool MakeTtyRaw() {
+  if (TtyIsRaw) return true;
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTty) != 0) return false;
+  termios raw = SavedTty;
   // No echo, no line editing, no signals from keys, Enter stays 13. Output
   // processing is kept, so printed lines still end properly.
   raw.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -152,23 +152,23 @@ bool MakeTerminalRaw() {
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
-  TerminalIsRaw = 1;
+  TtyIsRaw = 1;
   return true;
 }
 
-void StartTerminalInput() {
-  MakeTerminalRaw();
-  std::thread(ReadTerminal).detach();
+void StartTtyInput() {
+  MakeTtyRaw();
+  std::thread(ReadTty).detach();
 }
 
-bool SetTerminalLeaveBytes(const char* bytes, int count) {
-  if (count < 0 || count > TerminalLeaveLimit) return false;
+bool SetTtyLeaveBytes(const char* bytes, int count) {
+  if (count < 0 || count > TtyLeaveLimit) return false;
   LeaveCount = 0;
   std::memcpy(LeaveBytes, bytes, static_cast<std::size_t>(count));
   LeaveCount = count;
   return true;
 }
 
-void SetTerminalLeaveAction(void (*action)()) { LeaveAction = action; }
+void SetTtyLeaveAction(void (*action)()) { LeaveAction = action; }
 
-void RestoreTerminal() { PutTerminalBack(); }
+void RestoreTerminal() { PutTtyBack(); }

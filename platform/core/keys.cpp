@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "platform/core.h"
+#include "platform/core/core.h"
 
 namespace {
 

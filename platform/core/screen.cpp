@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/core.h"
+#include "platform/core/core.h"
 
 // ScreenMemory: RGB 5-6-5, row by row, every cell accessed as an atomic
 // (platform.h). Written by the program's thread; a display thread reads it

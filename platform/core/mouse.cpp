@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/core.h"
+#include "platform/core/core.h"
 
 namespace {
 

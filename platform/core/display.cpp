@@ -23,7 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/core.h"
+#include "platform/core/core.h"
 
 namespace {
 
