@@ -1,14 +1,24 @@
-// Inside the terminal host only: what the terminal answers, the bytes it
-// sends (keys, mouse reports and answers mixed), where the picture sits in its
-// grid of cells, and the picture itself as sixels, kitty graphics or coloured
-// block symbols. Nothing here touches a descriptor the host has not passed in,
-// so each piece can be tried on its own.
+// Inside the terminal host only: what the terminal answers (detect.cpp), the
+// bytes it sends, keys, mouse reports and answers mixed (input.cpp), where
+// the picture sits in its grid of cells and the bytes that enter and leave
+// it (layout.cpp), and the picture itself (picture.cpp), drawn as coloured
+// block symbols (symbols.cpp), in the Linux console's 16 colours
+// (console.cpp), or as pixels (pixels.cpp) sent as sixels (sixel.cpp) or
+// kitty graphics (kitty.cpp). Nothing here touches a descriptor the host has
+// not passed in, so each piece can be tried on its own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
+
+struct ChafaCanvas;
+struct ChafaSymbolMap;
+struct ChafaTermInfo;
 
 // ---- What the terminal can do -----------------------------------------------------
 
@@ -52,6 +62,16 @@ TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellH
 bool MouseUsable(const TerminalAnswers& answers, const char* term);
 // PixelMouseUsable: the terminal confirmed SGR pixel reports (1016).
 bool PixelMouseUsable(const TerminalAnswers& answers);
+
+// ParseNumbers: the decimal parameters of a sequence separated by ';' (an
+// empty one counts 0); false when anything else is among them.
+bool ParseNumbers(const std::string& text, std::vector<int>& numbers);
+// TakeAnswer: a whole control sequence's parameters and final byte, read
+// into answers when it is one of the answers to TerminalQueries (true).
+bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers);
+// TakeCommandAnswer: an application program command (ESC _ ... ESC \),
+// the kitty probe's answer among them.
+void TakeCommandAnswer(const std::string& command, TerminalAnswers& answers);
 
 // ---- The bytes from the terminal -------------------------------------------------
 
@@ -195,3 +215,111 @@ void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int
 // RepaintPicture: appends the bytes that clear the terminal and draw the
 // last screen painted again whole (after a resize, in the new layout).
 void RepaintPicture(Picture* picture, std::string& out);
+
+// ---- Inside the picture: the files that draw it ---------------------------------
+
+// PixelBytes: bytes of a scaled pixel (red, green, blue, an opaque alpha),
+// so that every row of it starts on a word.
+constexpr int PixelBytes = 4;
+// ColourDistance: the squared distance of two colours, channel by channel.
+constexpr int ColourDistance(int r1, int g1, int b1, int r2, int g2, int b2) {
+  return (r1 - r2) * (r1 - r2) + (g1 - g2) * (g1 - g2) + (b1 - b2) * (b1 - b2);
+}
+// AppendNumber: value in decimal, the one way every sequence writes numbers.
+void AppendNumber(std::string& out, long value);
+// AppendMoveTo: the cursor to row, column (0-based).
+void AppendMoveTo(std::string& out, int row, int column);
+// AppendUtf8: code point c in UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t c);
+
+// Cell: one symbol and its colours, as packed 0xRRGGBB (symbols) or palette
+// numbers (the console).
+struct Cell {
+  std::uint32_t Symbol;
+  std::int32_t Foreground;
+  std::int32_t Background;
+  bool operator==(const Cell&) const = default;
+};
+// CellWriter: where the cursor and the colours are while cells are written,
+// so that each cell sends only what differs from the one before.
+struct CellWriter {
+  int Row = -1, Column = -1;
+  std::int32_t Foreground = -1, Background = -1;
+};
+// AppendCell: cell at the picture's row r, column c (a cursor move only
+// where it does not follow the last one, colours only when they change);
+// console: palette numbers in the console's 16-colour form.
+void AppendCell(CellWriter& writer, const PictureLayout& layout, int r, int c, const Cell& cell,
+                bool console, std::string& out);
+
+// SymbolState: symbols mode: chafa's symbols and canvas, and the grid the
+// terminal shows.
+struct SymbolState {
+  ChafaTermInfo* Info = nullptr;
+  ChafaSymbolMap* Symbols = nullptr;
+  ChafaCanvas* Canvas = nullptr;
+  std::vector<Cell> Shown;
+};
+void OpenSymbols(SymbolState& state);   // OpenSymbols: chafa's symbols chosen
+void CloseSymbols(SymbolState& state);  // CloseSymbols: chafa's objects freed
+// ResetSymbols: a canvas of the layout's size; the grid shows nothing.
+void ResetSymbols(SymbolState& state, const PictureLayout& layout);
+// PaintSymbols: source (the screen, RGB 8-8-8) as symbols, the cells that
+// differ from the grid shown (all of them when whole).
+void PaintSymbols(SymbolState& state, const PictureLayout& layout, const std::uint8_t* source,
+                  bool whole, std::string& out);
+
+// ConsoleState: the console's mode: the best shade for a mean colour and its
+// error, once worked out, and the grid the console shows.
+struct ConsoleState {
+  std::unordered_map<std::uint32_t, std::pair<Cell, int>> Shades;
+  std::vector<Cell> Shown;
+};
+// ResetConsole: the grid of the layout's size shows nothing.
+void ResetConsole(ConsoleState& state, const PictureLayout& layout);
+// ConsoleCell: the glyph and palette colours that show the picture's cell
+// c, r of source best.
+Cell ConsoleCell(ConsoleState& state, const PictureLayout& layout, const std::uint8_t* source,
+                 int c, int r);
+// PaintConsole: PaintSymbols for the console.
+void PaintConsole(ConsoleState& state, const PictureLayout& layout, const std::uint8_t* source,
+                  bool whole, std::string& out);
+
+// AreaWeight: a source pixel's share of a scaled pixel.
+struct AreaWeight {
+  int Source;
+  int Amount;
+};
+// PixelState: the pixel modes: Scaled is the picture at its size in the
+// terminal, padded to whole cells and six rows more (black); Sent is what
+// the terminal shows.
+struct PixelState {
+  int FrameWidth = 0, FrameHeight = 0;
+  std::vector<std::uint8_t> Scaled, Sent;
+  std::vector<std::vector<AreaWeight>> AcrossWeights, DownWeights;
+  std::vector<std::uint32_t> Row;  // one scaled-across source row, 3 sums a pixel
+};
+// KittyState: kitty mode: per cell the images seen there (the last on top),
+// the cells each image still shows, the next image's number.
+struct KittyState {
+  std::vector<std::vector<std::uint32_t>> Stack;
+  std::map<std::uint32_t, int> Cells;
+  std::uint32_t Next = 1;
+};
+// ResetPixels: frames of the layout's size, black; no kitty images kept.
+void ResetPixels(PixelState& pixels, KittyState& kitty, const PictureLayout& layout);
+// PaintPixels: source's rows firstRow..lastRow scaled and sent as images of
+// the layout's mode, the parts that changed (everything when whole).
+void PaintPixels(PixelState& pixels, KittyState& kitty, const PictureLayout& layout,
+                 const std::uint8_t* source, bool whole, int firstRow, int lastRow,
+                 std::string& out);
+// KittyImageLimit: kitty images kept in all before they are replaced by one.
+constexpr std::size_t KittyImageLimit = 256;
+// PlaceKittyImage: the scaled pixels x, y, w x h as a kitty image of their
+// own, above every image before; images hidden everywhere are deleted.
+void PlaceKittyImage(PixelState& pixels, KittyState& kitty, const PictureLayout& layout, int x,
+                     int y, int w, int h, std::string& out);
+// ReplaceKittyImages: every image deleted and the whole scaled picture sent
+// as one.
+void ReplaceKittyImages(PixelState& pixels, KittyState& kitty, const PictureLayout& layout,
+                        std::string& out);

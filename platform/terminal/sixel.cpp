@@ -1,10 +1,6 @@
-// Pictures as terminal images: sixels and kitty graphics, written here
-// rather than by chafa, since the board is a few flat colours: a sixel
-// image defines only the colours it uses (exactly, as long as there are at
-// most 256) and runs of one sixel shrink to a count; a kitty image is RGB
-// compressed with zlib, which takes flat colours down to a few bytes a row.
-
-#include <zlib.h>
+// Sixels, written here rather than by chafa, since the board is a few flat
+// colours: an image defines only the colours it uses (exactly, as long as
+// there are at most 256) and runs of one sixel shrink to a count.
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +11,6 @@
 
 namespace {
 
-constexpr int Channels = 4;
 constexpr int Registers = 256;
 
 // Percent: a channel as a sixel colour gives it, 0 to 100.
@@ -35,10 +30,9 @@ std::uint32_t SixelColour(const std::uint8_t* pixel) {
 }
 
 int Distance(std::uint32_t a, std::uint32_t b) {
-  const int dr = static_cast<int>(a >> 16 & 255) - static_cast<int>(b >> 16 & 255);
-  const int dg = static_cast<int>(a >> 8 & 255) - static_cast<int>(b >> 8 & 255);
-  const int db = static_cast<int>(a & 255) - static_cast<int>(b & 255);
-  return dr * dr + dg * dg + db * db;
+  return ColourDistance(static_cast<int>(a >> 16 & 255), static_cast<int>(a >> 8 & 255),
+                        static_cast<int>(a & 255), static_cast<int>(b >> 16 & 255),
+                        static_cast<int>(b >> 8 & 255), static_cast<int>(b & 255));
 }
 
 // Palette: the image's colours to registers. At most 256 registers: the most
@@ -64,9 +58,9 @@ Palette MakePalette(const std::uint8_t* pixels, const std::uint8_t* shown, std::
     std::uint32_t last = SixelColour(row);
     int run = 0;
     for (int x = 0; x < w; ++x) {
-      if (!Kept(row + x * Channels, shownRow != nullptr ? shownRow + x * Channels : nullptr))
+      if (!Kept(row + x * PixelBytes, shownRow != nullptr ? shownRow + x * PixelBytes : nullptr))
         continue;
-      const std::uint32_t colour = SixelColour(row + x * Channels);
+      const std::uint32_t colour = SixelColour(row + x * PixelBytes);
       if (colour == last) {
         ++run;
         continue;
@@ -99,8 +93,6 @@ Palette MakePalette(const std::uint8_t* pixels, const std::uint8_t* shown, std::
   return palette;
 }
 
-void AppendNumber(std::string& out, long value) { out += std::to_string(value); }
-
 // AppendRun: count sixels of one value.
 void AppendRun(std::string& out, char sixel, int count) {
   if (count >= 4) {
@@ -109,28 +101,6 @@ void AppendRun(std::string& out, char sixel, int count) {
     out += sixel;
   } else {
     out.append(static_cast<std::size_t>(count), sixel);
-  }
-}
-
-constexpr char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void AppendBase64(const std::uint8_t* bytes, std::size_t count, std::string& out) {
-  std::size_t i = 0;
-  for (; i + 3 <= count; i += 3) {
-    const std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16 |
-                            static_cast<std::uint32_t>(bytes[i + 1]) << 8 | bytes[i + 2];
-    out += Base64Digits[v >> 18];
-    out += Base64Digits[v >> 12 & 63];
-    out += Base64Digits[v >> 6 & 63];
-    out += Base64Digits[v & 63];
-  }
-  if (i < count) {
-    std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16;
-    if (i + 1 < count) v |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-    out += Base64Digits[v >> 18];
-    out += Base64Digits[v >> 12 & 63];
-    out += i + 1 < count ? Base64Digits[v >> 6 & 63] : '=';
-    out += '=';
   }
 }
 
@@ -168,9 +138,9 @@ void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std
       std::uint32_t last = SixelColour(row) ^ 1;
       int reg = 0;
       for (int x = 0; x < w; ++x) {
-        if (!Kept(row + x * Channels, shownRow != nullptr ? shownRow + x * Channels : nullptr))
+        if (!Kept(row + x * PixelBytes, shownRow != nullptr ? shownRow + x * PixelBytes : nullptr))
           continue;
-        const std::uint32_t colour = SixelColour(row + x * Channels);
+        const std::uint32_t colour = SixelColour(row + x * PixelBytes);
         if (colour != last) {
           reg = palette.Lookup.at(colour);
           last = colour;
@@ -218,39 +188,4 @@ void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std
     std::fill(bits.begin(), bits.end(), 0);
   }
   out += "\x1b\\";
-}
-
-void AppendKittyImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int offsetX,
-                      int offsetY, std::uint32_t id, std::string& out) {
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
-  for (int y = 0; y < h; ++y) {
-    const std::uint8_t* from = pixels + static_cast<std::size_t>(y) * stride;
-    std::uint8_t* to = &rgb[static_cast<std::size_t>(y) * w * 3];
-    for (int x = 0; x < w; ++x) std::memcpy(to + x * 3, from + x * Channels, 3);
-  }
-  uLongf size = compressBound(static_cast<uLong>(rgb.size()));
-  std::vector<std::uint8_t> packed(size);
-  // Small images (the usual change) packed as tight as zlib can; large ones
-  // (a whole picture) at the fastest level, which packs flat colours almost
-  // as well in a fraction of the time.
-  const int level = rgb.size() <= 65536 ? 9 : 1;
-  if (compress2(packed.data(), &size, rgb.data(), static_cast<uLong>(rgb.size()), level) != Z_OK)
-    size = 0;
-  std::string payload;
-  AppendBase64(packed.data(), size, payload);
-  // The terminal takes the payload in pieces of at most 4096 bytes, each
-  // but the last marked m=1.
-  constexpr std::size_t Piece = 4096;
-  for (std::size_t at = 0; at < payload.size() || at == 0; at += Piece) {
-    const bool more = at + Piece < payload.size();
-    out += "\x1b_G";
-    if (at == 0) {
-      out += "a=T,i=" + std::to_string(id) + ",q=2,f=24,o=z,s=" + std::to_string(w) +
-             ",v=" + std::to_string(h) + ",X=" + std::to_string(offsetX) +
-             ",Y=" + std::to_string(offsetY) + ",z=" + std::to_string(id) + ",";
-    }
-    out += more ? "m=1;" : "m=0;";
-    out.append(payload, at, std::min(Piece, payload.size() - at));
-    out += "\x1b\\";
-  }
 }

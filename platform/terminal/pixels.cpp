@@ -1,0 +1,236 @@
+// Pixel pictures (sixels and kitty graphics): the screen is scaled here to
+// the picture's size in the terminal's pixels (a whole scale repeats pixels,
+// below 1x each pixel is the average of the area it covers, an edge's mix in
+// 16 levels a channel), so a part of it can be encoded on its own and lands
+// exactly on the pixels it replaces. The changed cells are gathered into
+// rectangles (nearby changes share one), each sent as an image: a sixel
+// image from the rectangle's first cell, a whole number of sixel rows high,
+// with only the pixels that changed (the rest left as they are shown); a
+// kitty image of the changed pixels' bounds (kitty.cpp places it).
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/host.h"
+#include "platform/terminal/terminal_parts.h"
+
+namespace {
+
+// AreaWeights: for each of the size scaled pixels, the source pixels (of
+// from) it covers and by how much; the amounts of one scaled pixel add up
+// to from.
+std::vector<std::vector<AreaWeight>> AreaWeights(int from, int size) {
+  std::vector<std::vector<AreaWeight>> table(static_cast<std::size_t>(size));
+  for (int out = 0; out < size; ++out) {
+    // In units of 1 / size of a source pixel: out covers [out*from, (out+1)*from).
+    const long start = static_cast<long>(out) * from, end = start + from;
+    for (long source = start / size; source * size < end && source < from; ++source) {
+      const long a = std::max(start, source * size), b = std::min(end, (source + 1) * size);
+      if (b > a)
+        table[static_cast<std::size_t>(out)].push_back(
+            {static_cast<int>(source), static_cast<int>(b - a)});
+    }
+  }
+  return table;
+}
+
+// ScaleRows: the scaled picture's rows first..last from the source.
+void ScaleRows(PixelState& p, const PictureLayout& l, const std::uint8_t* source, int first,
+               int last) {
+  const int fw = p.FrameWidth;
+  std::uint8_t* scaled = p.Scaled.data();
+  if (l.Width >= ScreenWidth) {
+    const int scale = l.Width / ScreenWidth;
+    for (int y = first; y <= last; ++y) {
+      const std::uint8_t* from = &source[(y / scale) * ScreenWidth * 3];
+      std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * PixelBytes;
+      for (int x = 0; x < l.Width; ++x) std::memcpy(to + x * PixelBytes, from + (x / scale) * 3, 3);
+    }
+    return;
+  }
+  // Below 1x: across, then down, each pixel the average of its area.
+  std::vector<std::uint32_t>& row = p.Row;
+  for (int y = first; y <= last; ++y) {
+    std::uint8_t* to = scaled + static_cast<std::size_t>(y) * fw * PixelBytes;
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(l.Width) * 3, 0);
+    for (const AreaWeight& down : p.DownWeights[static_cast<std::size_t>(y)]) {
+      const std::uint8_t* from = &source[down.Source * ScreenWidth * 3];
+      row.assign(static_cast<std::size_t>(l.Width) * 3, 0);
+      for (int x = 0; x < l.Width; ++x)
+        for (const AreaWeight& across : p.AcrossWeights[static_cast<std::size_t>(x)])
+          for (int k = 0; k < 3; ++k)
+            row[x * 3 + k] +=
+                static_cast<std::uint32_t>(from[across.Source * 3 + k]) * across.Amount;
+      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += row[i] * down.Amount;
+    }
+    const std::uint32_t total = static_cast<std::uint32_t>(ScreenWidth) * ScreenHeight;
+    // A pixel over one colour is that colour exactly; a mix of colours (an
+    // edge) takes the nearest of 16 levels a channel, so that the mixes
+    // along an edge are a few colours rather than dozens.
+    const std::vector<AreaWeight>& downs = p.DownWeights[static_cast<std::size_t>(y)];
+    for (int x = 0; x < l.Width; ++x) {
+      const std::vector<AreaWeight>& acrosses = p.AcrossWeights[static_cast<std::size_t>(x)];
+      const std::uint8_t* one = &source[(downs[0].Source * ScreenWidth + acrosses[0].Source) * 3];
+      bool mixed = false;
+      for (const AreaWeight& down : downs)
+        for (const AreaWeight& across : acrosses)
+          mixed = mixed || std::memcmp(&source[(down.Source * ScreenWidth + across.Source) * 3],
+                                       one, 3) != 0;
+      for (int k = 0; k < 3; ++k) {
+        const std::uint32_t average = (sums[x * 3 + k] + total / 2) / total;
+        to[x * PixelBytes + k] =
+            static_cast<std::uint8_t>(mixed ? (average * 15 + 127) / 255 * 17 : average);
+      }
+    }
+  }
+}
+
+// CellChanged: the scaled picture differs from what was sent in this cell.
+bool CellChanged(const PixelState& p, const PictureLayout& l, int r, int c) {
+  const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
+  const std::size_t offset = static_cast<std::size_t>(r) * l.CellHeight * stride +
+                             static_cast<std::size_t>(c) * l.CellWidth * PixelBytes;
+  for (int y = 0; y < l.CellHeight; ++y)
+    if (std::memcmp(&p.Scaled[offset + y * stride], &p.Sent[offset + y * stride],
+                    static_cast<std::size_t>(l.CellWidth) * PixelBytes) != 0)
+      return true;
+  return false;
+}
+
+// CellRect: cells Left..Right of rows Top..Bottom.
+struct CellRect {
+  int Left, Top, Right, Bottom;
+};
+
+// RectGap: changed cells at most this many unchanged cells apart go into
+// one rectangle (an image's own cost is worth a few cells).
+constexpr int RectGap = 1;
+
+// ChangedRectangles: rectangles covering every changed cell of rows
+// first..last (every cell when whole): runs of changed cells in a row (gaps
+// of up to RectGap joined), each run joined to the rectangles of the row
+// above it reaches.
+std::vector<CellRect> ChangedRectangles(const PixelState& p, const PictureLayout& l, bool whole,
+                                        int first, int last) {
+  std::vector<CellRect> done, open;
+  for (int r = first; r <= last; ++r) {
+    std::vector<CellRect> runs;
+    for (int c = 0; c < l.Columns; ++c) {
+      if (!whole && !CellChanged(p, l, r, c)) continue;
+      if (!runs.empty() && c - runs.back().Right <= RectGap + 1)
+        runs.back().Right = c;
+      else
+        runs.push_back({c, r, c, r});
+    }
+    std::vector<CellRect> next;
+    for (CellRect run : runs) {
+      // Every open rectangle this run touches (or a joined one does) joins it.
+      for (bool joined = true; joined;) {
+        joined = false;
+        for (std::vector<CellRect>* list : {&open, &next})
+          for (std::size_t k = 0; k < list->size();) {
+            const CellRect& o = (*list)[k];
+            if (o.Left <= run.Right + RectGap + 1 && run.Left <= o.Right + RectGap + 1) {
+              run = {std::min(run.Left, o.Left), std::min(run.Top, o.Top),
+                     std::max(run.Right, o.Right), r};
+              list->erase(list->begin() + static_cast<long>(k));
+              joined = true;
+            } else {
+              ++k;
+            }
+          }
+      }
+      next.push_back(run);
+    }
+    // Rectangles no run of this row reached are finished.
+    done.insert(done.end(), open.begin(), open.end());
+    open = std::move(next);
+  }
+  done.insert(done.end(), open.begin(), open.end());
+  return done;
+}
+
+// ChangedPixels: the bounds of the pixels of cells rect that differ from
+// what the terminal shows; false when none does.
+bool ChangedPixels(const PixelState& p, const PictureLayout& l, const CellRect& rect, int& x,
+                   int& y, int& w, int& h) {
+  const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
+  int left = p.FrameWidth, right = -1, top = -1, bottom = -1;
+  for (int row = rect.Top * l.CellHeight; row < (rect.Bottom + 1) * l.CellHeight; ++row) {
+    const std::uint8_t* now = &p.Scaled[row * stride];
+    const std::uint8_t* sent = &p.Sent[row * stride];
+    for (int px = rect.Left * l.CellWidth; px < (rect.Right + 1) * l.CellWidth; ++px)
+      if (std::memcmp(now + px * PixelBytes, sent + px * PixelBytes, 3) != 0) {
+        left = std::min(left, px);
+        right = std::max(right, px);
+        if (top < 0) top = row;
+        bottom = row;
+      }
+  }
+  if (right < 0) return false;
+  x = left;
+  y = top;
+  w = right - left + 1;
+  h = bottom - top + 1;
+  return true;
+}
+
+}  // namespace
+
+void ResetPixels(PixelState& p, KittyState& kitty, const PictureLayout& layout) {
+  p.FrameWidth = layout.Columns * layout.CellWidth;
+  p.FrameHeight = layout.Rows * layout.CellHeight + 6;
+  p.Scaled.assign(static_cast<std::size_t>(p.FrameWidth) * p.FrameHeight * PixelBytes, 0);
+  // Black and opaque outside the picture.
+  for (std::size_t at = 3; at < p.Scaled.size(); at += PixelBytes) p.Scaled[at] = 255;
+  p.Sent = p.Scaled;
+  kitty.Stack.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, {});
+  if (layout.Width < ScreenWidth) {
+    p.AcrossWeights = AreaWeights(ScreenWidth, layout.Width);
+    p.DownWeights = AreaWeights(ScreenHeight, layout.Height);
+  }
+}
+
+void PaintPixels(PixelState& p, KittyState& kitty, const PictureLayout& l,
+                 const std::uint8_t* source, bool whole, int firstRow, int lastRow,
+                 std::string& out) {
+  // The scaled rows that the changed screen rows reach.
+  const int first = static_cast<int>(static_cast<long>(firstRow) * l.Height / ScreenHeight);
+  const int last =
+      std::min(l.Height - 1,
+               static_cast<int>((static_cast<long>(lastRow + 1) * l.Height + ScreenHeight - 1) /
+                                ScreenHeight) -
+                   1);
+  ScaleRows(p, l, source, first, last);
+  const int firstCellRow = first / l.CellHeight, lastCellRow = last / l.CellHeight;
+  // Kitty: the whole picture, or, once many images are kept (a long wander
+  // of the pointer leaves slivers of each), all of them replaced by one.
+  if (l.Mode == TerminalMode::Kitty && (whole || kitty.Cells.size() > KittyImageLimit)) {
+    ReplaceKittyImages(p, kitty, l, out);
+    return;
+  }
+  const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
+  for (const CellRect& rect : ChangedRectangles(p, l, whole, firstCellRow, lastCellRow)) {
+    const int x = rect.Left * l.CellWidth, y = rect.Top * l.CellHeight;
+    if (l.Mode == TerminalMode::Kitty) {
+      // Only the changed pixels' bounds: a pointer costs about its own size.
+      int px, py, pw, ph;
+      if (ChangedPixels(p, l, rect, px, py, pw, ph))
+        PlaceKittyImage(p, kitty, l, px, py, pw, ph, out);
+      continue;
+    }
+    // Sixels: the rectangle's pixels down to the picture's last row, in
+    // whole sixel rows of six (the frame has room for the last one).
+    const int w = std::min((rect.Right + 1) * l.CellWidth, p.FrameWidth) - x;
+    const int pictureBottom = std::min((rect.Bottom + 1) * l.CellHeight, l.Height);
+    const int h = (pictureBottom - y + 5) / 6 * 6;
+    // Only the pixels that changed: the rest keep what the terminal shows,
+    // so a moving pointer costs its own outline.
+    AppendMoveTo(out, l.Top + rect.Top, l.Left + rect.Left);
+    const std::size_t at = static_cast<std::size_t>(y) * stride + x * PixelBytes;
+    AppendSixelImage(&p.Scaled[at], whole ? nullptr : &p.Sent[at], stride, w, h, out);
+    for (int row = y; row < y + h; ++row)
+      std::memcpy(&p.Sent[row * stride + x * PixelBytes], &p.Scaled[row * stride + x * PixelBytes],
+                  static_cast<std::size_t>(w) * PixelBytes);
+  }
+}
