@@ -3,42 +3,40 @@
 // to run, and the headless start whatever the environment says.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/process_support.h"
+
 namespace {
+
+using support::RunResult;
 
 const std::string Tool = KELVAR_BINARY_DIR "/tools/kelvar-bench";
 const std::string Positions = KELVAR_SOURCE_DIR "/bench/positions/";
+const std::string Start = KELVAR_SOURCE_DIR "/data/kelvar.in";
 
-struct RunResult {
-  int Status;
+// Bench: the tool's run with these arguments, and its output's lines.
+struct Bench {
+  RunResult Run;
   std::vector<std::string> Lines;
 };
 
-RunResult RunBench(const std::string& arguments) {
-  RunResult result{-1, {}};
-  FILE* pipe = popen((Tool + " " + arguments + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[1024];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    std::string line(buffer);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    result.Lines.push_back(line);
-  }
-  const int status = pclose(pipe);
-  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+Bench RunBench(std::vector<std::string> arguments,
+               const support::EnvironmentChanges& changes = {}) {
+  arguments.insert(arguments.begin(), Tool);
+  Bench bench{support::Run(arguments, changes), {}};
+  std::istringstream lines(bench.Run.Out);
+  for (std::string line; std::getline(lines, line);) bench.Lines.push_back(line);
+  return bench;
 }
 
-std::string AllPositions() {
-  std::string arguments;
+// AllPositions: the bench positions' files, after the given arguments.
+std::vector<std::string> AllPositions(std::vector<std::string> arguments = {}) {
   for (const char* name : {"endgame", "middlegame", "opening", "queens", "tactics"})
-    arguments += " " + Positions + name + ".in";
+    arguments.push_back(Positions + name + ".in");
   return arguments;
 }
 
@@ -85,8 +83,8 @@ bool WellFormed(const std::string& line) {
 }
 
 TEST(BenchTest, SignatureOfTheBenchPositions) {
-  const RunResult run = RunBench(AllPositions());
-  ASSERT_EQ(run.Status, 0);
+  const Bench run = RunBench(AllPositions());
+  ASSERT_EQ(run.Run.Status, 0);
   ASSERT_EQ(run.Lines.size(), 6u);
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(WellFormed(run.Lines[i])) << run.Lines[i];
   const std::vector<std::string> expected = {
@@ -102,14 +100,14 @@ TEST(BenchTest, SignatureOfTheBenchPositions) {
   EXPECT_NE(run.Lines[5].find(" nps="), std::string::npos);
 
   // Side 2 from the same files, and the same figures on a second run.
-  const RunResult black = RunBench("-s 2" + AllPositions());
-  ASSERT_EQ(black.Status, 0);
+  const Bench black = RunBench(AllPositions({"-s", "2"}));
+  ASSERT_EQ(black.Run.Status, 0);
   ASSERT_EQ(black.Lines.size(), 6u);
   EXPECT_EQ(Figures(black.Lines[1]),
             "middlegame.in move=d5-e4 score=-32 nodes=2511132 gen=20403081 branch=41.0 legal=1 "
             "outcome=move");
   EXPECT_EQ(black.Lines[5].substr(0, 19), "total nodes=4829956");
-  const RunResult again = RunBench(AllPositions());
+  const Bench again = RunBench(AllPositions());
   ASSERT_EQ(again.Lines.size(), 6u);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(Figures(again.Lines[i]), Figures(run.Lines[i]));
 }
@@ -117,33 +115,23 @@ TEST(BenchTest, SignatureOfTheBenchPositions) {
 TEST(BenchTest, StartPositionRunsHeadlessWhateverTheEnvironment) {
   // A video driver that cannot work here does not matter: the tool picks the
   // dummy driver itself.
-  const RunResult run = RunBench(std::string("") + KELVAR_SOURCE_DIR + "/data/kelvar.in");
-  const std::string command = "env SDL_VIDEODRIVER=wayland DISPLAY= WAYLAND_DISPLAY= " + Tool +
-                              " " + KELVAR_SOURCE_DIR + "/data/kelvar.in 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[1024];
-  std::string first;
-  if (std::fgets(buffer, sizeof buffer, pipe) != nullptr) first = buffer;
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-  }
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  if (!first.empty() && first.back() == '\n') first.pop_back();
-  ASSERT_EQ(run.Status, 0);
+  const Bench run = RunBench({Start});
+  const Bench elsewhere =
+      RunBench({Start}, {{"SDL_VIDEODRIVER", "wayland"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  EXPECT_EQ(elsewhere.Run.Status, 0);
+  ASSERT_EQ(run.Run.Status, 0);
   ASSERT_EQ(run.Lines.size(), 2u);
-  EXPECT_EQ(Figures(first), Figures(run.Lines[0]));
+  ASSERT_FALSE(elsewhere.Lines.empty());
+  EXPECT_EQ(Figures(elsewhere.Lines[0]), Figures(run.Lines[0]));
   EXPECT_EQ(Figures(run.Lines[0]),
             "kelvar.in move=b1-c3 score=42 nodes=283169 gen=1484148 branch=25.1 legal=1 "
             "outcome=move");
 }
 
 TEST(BenchTest, RefusesBadArguments) {
-  EXPECT_EQ(RunBench("").Status, 2);
-  EXPECT_EQ(RunBench("-s").Status, 2);
-  EXPECT_EQ(RunBench("-s 3 " + Positions + "opening.in").Status, 2);
-  EXPECT_EQ(RunBench("-s 2").Status, 2);
+  const std::vector<std::vector<std::string>> refused = {
+      {}, {"-s"}, {"-s", "3", Positions + "opening.in"}, {"-s", "2"}};
+  for (const auto& arguments : refused) EXPECT_EQ(RunBench(arguments).Run.Status, 2);
 }
 
 }  // namespace

@@ -239,10 +239,6 @@ std::string KeyEvent(const std::string& qcode, bool down) {
          ", \"key\": {\"type\": \"qcode\", \"data\": \"" + qcode + "\"}}}";
 }
 
-// SquareX, SquareY: the centre of a square on the screen.
-int SquareX(char file) { return BoardLeft + 48 * (file - 'a') + 24; }
-int SquareY(int rank) { return BoardTop + 48 * (8 - rank) + 24; }
-
 class ConsoleMachineTest : public FolderTest {
  protected:
   ConsoleMachineTest() : FolderTest("kelvar-console") {}

@@ -35,6 +35,7 @@
 
 #include "display/display.h"
 #include "tests/process_support.h"
+#include "tests/pty_support.h"
 #include "tests/screen_support.h"
 
 namespace {
@@ -43,21 +44,14 @@ using namespace support;
 
 // ---- A folder with the game's files -------------------------------------------------------------
 
-class GameFolderTest : public FolderTest {
+class GameTest : public GameFolderTest {
  protected:
-  GameFolderTest() : FolderTest("kelvar-e2e") {}
-  void SetUp() override {
-    FolderTest::SetUp();
-    for (const auto& entry : fs::directory_iterator(DataDir))
-      if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
-    ASSERT_TRUE(fs::exists(Folder / "kelvar.in"));
-    ASSERT_TRUE(fs::exists(Folder / "PawnFix.x"));
-  }
+  GameTest() : GameFolderTest("kelvar-e2e") {}
   void TearDown() override {
     CloseChild(Game);
     // The game's standard error is its terminal.
     if (HasFailure()) std::cout << "---- the game's terminal:\n" << Game.Output << "\n----\n";
-    FolderTest::TearDown();
+    GameFolderTest::TearDown();
   }
 
   Child Run(const std::string& program, const EnvironmentChanges& changes) {
@@ -73,11 +67,6 @@ const EnvironmentChanges Headless = {{"SDL_VIDEODRIVER", "dummy"}};
 // Arrow keys as the terminal sends them.
 const std::string Right = "\x1b[C", Down = "\x1b[B";
 
-// Square of a board text (rank 8 first): the piece letter on it.
-char PieceOn(const std::string& board, char file, int rank) {
-  return board.at(static_cast<std::size_t>((8 - rank) * 8 + (file - 'a')));
-}
-
 std::string BoardOf(const std::string& reportLine) {
   return reportLine.substr(reportLine.rfind(' ') + 1);
 }
@@ -85,7 +74,7 @@ std::string BoardOf(const std::string& reportLine) {
 // ---- The keyboard emulation
 // -------------------------------------------------------------------------
 
-using KeyboardEmulationTest = GameFolderTest;
+using KeyboardEmulationTest = GameTest;
 
 // Types keys one at a time, as a person does, each after the last was taken.
 void Type(Child& child, const std::string& key, int times) {
@@ -327,7 +316,7 @@ TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
         ++refusals;
       }
       auto centre = [](int file, int rank) {
-        return std::pair{BoardLeft + 48 * (file - 1) + 24, BoardTop + 48 * (8 - rank) + 24};
+        return std::pair{SquareX(static_cast<char>('a' + file - 1)), SquareY(rank)};
       };
       const auto [fromX, fromY] = centre(move.FromFile, move.FromRank);
       const auto [toX, toY] = centre(move.ToFile, move.ToRank);
@@ -379,7 +368,7 @@ TEST_F(KeyboardEmulationTest, SoakOfRandomKeysForAWholeGame) {
 // ---- The failure paths
 // ------------------------------------------------------------------------------
 
-using FailurePathTest = GameFolderTest;
+using FailurePathTest = GameTest;
 
 void ExpectRuntimeError(Child& game, int code) {
   EXPECT_EQ(WaitForExit(game, 60), code) << game.Output;
@@ -442,10 +431,10 @@ EnvironmentChanges WindowEnvironment(const XvfbServer& x) {
       {"DISPLAY", x.Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
 }
 
-class RealWindowTest : public GameFolderTest {
+class RealWindowTest : public GameTest {
  protected:
   void SetUp() override {
-    GameFolderTest::SetUp();
+    GameTest::SetUp();
     for (const char* tool : {"Xvfb", "xdotool", "import"})
       if (FindProgram(tool).empty()) GTEST_SKIP() << tool << " is not installed";
     Logs.push_back("xvfb.stderr");
@@ -513,9 +502,7 @@ class RealWindowTest : public GameFolderTest {
     X.Click(Window, wx, wy);
   }
 
-  void ClickSquare(char file, int rank) {
-    ClickScreen(BoardLeft + 48 * (file - 'a') + 24, BoardTop + 48 * (8 - rank) + 24);
-  }
+  void ClickSquare(char file, int rank) { ClickScreen(SquareX(file), SquareY(rank)); }
 
   void Key(const std::string& name) { X.Key(Window, name); }
 

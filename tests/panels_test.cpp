@@ -11,45 +11,21 @@
 #include <vector>
 
 #include "display/display.h"
+#include "tests/screen_support.h"
 
 namespace {
+
+using support::ScreenArea;
+using support::TextMatches;
 
 constexpr Colour Sentinel = 0x1234;
 constexpr Colour BoxBackground = 0x0001;
 constexpr Colour Frame = 0xAD55;
 
 void OpenScreen() {
-  static bool open = false;
-  if (!open) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    InitGraph(Driver64K, Mode640x480, "");
-    open = true;
-  }
+  support::OpenHeadlessScreen();
   SetFill(SolidFill, Sentinel);
   FillBar(0, 0, 639, 479);
-}
-
-std::vector<Colour> Capture(int x1, int y1, int x2, int y2) {
-  std::vector<Colour> pixels;
-  for (int y = y1; y <= y2; ++y)
-    for (int x = x1; x <= x2; ++x)
-      pixels.push_back(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)));
-  return pixels;
-}
-
-// TextMatches: the cells of text at (x, y) hold exactly the glyphs in colour
-// over background, as DrawText puts them there; the screen is left as found.
-bool TextMatches(int x, int y, const std::string& text, Colour colour, Colour background) {
-  const int x2 = x + 8 * static_cast<int>(text.size()) - 1, y2 = y + 7;
-  const std::vector<Colour> seen = Capture(x, y, x2, y2);
-  SetFill(SolidFill, background);
-  FillBar(x, y, x2, y2);
-  SetDrawColor(colour);
-  DrawText(x, y, text);
-  const bool same = Capture(x, y, x2, y2) == seen;
-  for (int j = y; j <= y2; ++j)
-    for (int i = x; i <= x2; ++i) SetPixel(i, j, seen[(j - y) * (x2 - x + 1) + (i - x)]);
-  return same;
 }
 
 // ExpectBox: the message box's background, double frame and title gap for a

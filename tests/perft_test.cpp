@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -225,26 +221,11 @@ TEST_F(PerftTest, FifteenQueensAndAKing) {
 
 // ---- The kelvar-perft program -----------------------------------------------
 
-struct RunResult {
-  int Status = -1;
-  std::string Out, Err;
-};
+using support::RunResult;
 
+// RunPerft: the tool with the arguments (split as a shell splits them) in dir.
 RunResult RunPerft(const std::string& arguments, const fs::path& dir) {
-  const std::string command = std::string(KELVAR_BINARY_DIR "/tools/kelvar-perft ") + arguments +
-                              " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
-  const int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.Status = WEXITSTATUS(status);
-  auto read = [](const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  result.Out = read(dir / "out");
-  result.Err = read(dir / "err");
-  return result;
+  return support::Shell(KELVAR_BINARY_DIR "/tools/kelvar-perft " + arguments, dir);
 }
 
 TEST_F(PerftTest, ProgramPrintsTheCountAndTheDivision) {

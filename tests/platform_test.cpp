@@ -30,6 +30,7 @@
 #include "display/display.h"
 #include "platform/sdl/console.h"
 #include "platform/sdl/sdl_host.h"
+#include "tests/pty_support.h"
 
 extern char** environ;
 
@@ -192,133 +193,52 @@ const int RoleResult = [] {
 
 // ---- Running children ----------------------------------------------------------------
 
-struct Child {
-  pid_t Pid = -1;
-  int Output = -1;    // the child's standard output (and error, for a pty)
-  int Input = -1;     // writes reach the child's standard input
-  int Terminal = -1;  // the pty's slave side, kept open by the parent
-  Child() = default;
-  Child(Child&& other) noexcept
-      : Pid(other.Pid), Output(other.Output), Input(other.Input), Terminal(other.Terminal) {
-    other.Output = other.Input = other.Terminal = -1;
-  }
-  Child(const Child&) = delete;
-  ~Child() {
-    if (Input >= 0) close(Input);
-    if (Output >= 0 && Output != Input) close(Output);
-    if (Terminal >= 0) close(Terminal);
-  }
+using support::Child;
+
+// Running: a child closed (and ended, if need be) with the object.
+struct Running : Child {
+  explicit Running(const Child& child) : Child(child) {}
+  Running(const Running&) = delete;
+  ~Running() { support::CloseChild(*this); }
 };
 
-std::vector<char*> ChildEnvironment(const std::string& role, std::vector<std::string>& storage) {
-  storage.clear();
-  for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "KELVAR_TEST_ROLE=", 17) != 0) storage.emplace_back(*e);
-  storage.push_back("KELVAR_TEST_ROLE=" + role);
-  std::vector<char*> pointers;
-  for (auto& s : storage) pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
+// Started: this test program again, as a child in the given role.
+Running Started(const std::string& role, bool terminal) {
+  const support::EnvironmentChanges changes = {{"KELVAR_TEST_ROLE", role}};
+  return Running(terminal ? support::Spawn("/proc/self/exe", "", changes)
+                          : support::SpawnOnPipes("/proc/self/exe", "", changes));
 }
 
-// StartWithPipes: standard input from a pipe, standard output to a pipe.
-Child StartWithPipes(const std::string& role) {
-  std::vector<std::string> storage;
-  std::vector<char*> env = ChildEnvironment(role, storage);
-  char program[] = "/proc/self/exe";
-  char* argv[] = {program, nullptr};
-  int in[2], out[2];
-  EXPECT_EQ(pipe(in), 0);
-  EXPECT_EQ(pipe(out), 0);
-  Child child;
-  child.Pid = fork();
-  if (child.Pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    close(in[0]);
-    close(in[1]);
-    close(out[0]);
-    close(out[1]);
-    execve(program, argv, env.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  child.Input = in[1];
-  child.Output = out[0];
-  return child;
+// ReadUntil: whether the child's output holds text within the time.
+bool ReadUntil(Child& child, const std::string& text, double seconds = 5) {
+  return support::WaitForOutput(child, text, seconds);
 }
 
-// StartOnPty: the child's controlling terminal is a fresh pty in ordinary
-// (cooked, echoing) settings.
-Child StartOnPty(const std::string& role) {
-  std::vector<std::string> storage;
-  std::vector<char*> env = ChildEnvironment(role, storage);
-  char program[] = "/proc/self/exe";
-  char* argv[] = {program, nullptr};
-  int master = -1, slave = -1;
-  EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  Child child;
-  child.Pid = fork();
-  if (child.Pid == 0) {
-    setsid();
-    ioctl(slave, TIOCSCTTY, 0);
-    dup2(slave, 0);
-    dup2(slave, 1);
-    dup2(slave, 2);
-    close(master);
-    if (slave > 2) close(slave);
-    execve(program, argv, env.data());
-    _exit(127);
-  }
-  child.Input = master;
-  child.Output = master;
-  child.Terminal = slave;
-  return child;
+// Finish: the child's end, waited for a few seconds, then forced.
+void Finish(Child& child) {
+  if (support::WaitForExit(child, 5) != -1) return;
+  kill(child.Pid, SIGKILL);
+  support::WaitForExit(child, 5);
 }
 
-// ReadUntil: the child's output until it contains text or the time is up.
-std::string ReadUntil(const Child& child, const std::string& text, int milliseconds = 5000) {
-  std::string got;
-  auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (got.find(text) == std::string::npos && Clock::now() < until) {
-    pollfd p{child.Output, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    char bytes[256];
-    ssize_t n = read(child.Output, bytes, sizeof bytes);
-    if (n <= 0) break;
-    got.append(bytes, static_cast<std::size_t>(n));
-  }
-  return got;
+// Ended: the child exited with the status, or ended by the signal (0: by none).
+::testing::AssertionResult Ended(const Child& child, int status, int signal = 0) {
+  if (child.Signal == signal && (signal != 0 || child.Status == status))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "status " << child.Status << ", signal " << child.Signal;
 }
 
-// Finish: waits (at most a few seconds) and answers the wait status.
-int Finish(Child& child) {
-  int status = -1;
-  for (int i = 0; i < 500; ++i) {
-    if (waitpid(child.Pid, &status, WNOHANG) == child.Pid) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (i == 499) {
-      kill(child.Pid, SIGKILL);
-      waitpid(child.Pid, &status, 0);
-    }
-  }
-  return status;
-}
-
-void WriteAll(int fd, const std::string& bytes) {
-  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-bool IsCooked(int terminal) {
+// The pty's settings are read through its master side: once the child's
+// session ends, the slave side reports only a hang-up.
+bool IsCooked(const Child& child) {
   termios t;
-  if (tcgetattr(terminal, &t) != 0) return false;
+  if (tcgetattr(child.Master, &t) != 0) return false;
   return (t.c_lflag & ECHO) && (t.c_lflag & ICANON) && (t.c_lflag & ISIG) && (t.c_iflag & ICRNL);
 }
 
-bool IsRaw(int terminal) {
+bool IsRaw(const Child& child) {
   termios t;
-  if (tcgetattr(terminal, &t) != 0) return false;
+  if (tcgetattr(child.Master, &t) != 0) return false;
   return !(t.c_lflag & ECHO) && !(t.c_lflag & ICANON) && !(t.c_lflag & ISIG) &&
          !(t.c_iflag & ICRNL) && (t.c_oflag & OPOST);
 }
@@ -328,19 +248,21 @@ bool IsRaw(int terminal) {
 // extended key too, so a caller never waits for a second code.
 const char* const KeyBytes = "\x1b[A\x1bOB\x1b[6~\r\x7fqQ\x1b[5~\x1b[1;5A\x1b[Z";
 const char* const KeyCodes = "0+ 72 0+ 80 0+ 81 13 8 113 81 0+ 73 0+ 72 0+ 0 27 120 esc=";
-// The pty's settings are read through its master side: once the child's
-// session ends, the slave side reports only a hang-up.
 
+// TypeKeys: the decoding cases' bytes, the lone Esc sent apart after a pause.
+void TypeKeys(Child& child) {
+  support::Send(child, KeyBytes);
+  support::Sleep(0.15);
+  support::Send(child, "\x1b");
+  support::Sleep(0.15);
+  support::Send(child, "x");
+}
 TEST(TerminalKeys, DecodedFromAPipe) {
-  Child child = StartWithPipes("keys");
-  WriteAll(child.Input, KeyBytes);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  WriteAll(child.Input, "\x1b");
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  WriteAll(child.Input, "x");
-  close(child.Input);
-  child.Input = -1;
-  std::string out = ReadUntil(child, "\n");
+  Running child = Started("keys", false);
+  TypeKeys(child);
+  support::EndInput(child);
+  ReadUntil(child, "\n");
+  const std::string& out = child.Output;
   EXPECT_EQ(out.rfind(KeyCodes, 0), 0u) << out;
   long escape = std::atol(out.c_str() + out.find("esc=") + 4);
   EXPECT_GE(escape, 10);
@@ -348,56 +270,49 @@ TEST(TerminalKeys, DecodedFromAPipe) {
   // After the end of input no key is waiting, and the child ends normally.
   EXPECT_NE(out.find(" end"), std::string::npos) << out;
   EXPECT_LT(std::atol(out.c_str() + out.find("cpu=") + 4), 100) << out;
-  int status = Finish(child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  Finish(child);
+  EXPECT_TRUE(Ended(child, 0));
 }
 
 TEST(TerminalKeys, DecodedFromARawPty) {
-  Child child = StartOnPty("keys");
-  ASSERT_TRUE(IsCooked(child.Output));
+  Running child = Started("keys", true);
+  ASSERT_TRUE(IsCooked(child));
   // Raw input is set before the first key is read; wait for it, since bytes
   // typed into a cooked terminal would wait for a line end.
-  for (int i = 0; i < 300 && !IsRaw(child.Output); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(IsRaw(child.Output));
-  WriteAll(child.Input, KeyBytes);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  WriteAll(child.Input, "\x1b");
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  WriteAll(child.Input, "x");
-  std::string out = ReadUntil(child, "\n");
+  support::WaitUntil(3, [&] { return IsRaw(child); });
+  ASSERT_TRUE(IsRaw(child));
+  TypeKeys(child);
+  ReadUntil(child, "\n");
+  const std::string& out = child.Output;
   // Nothing typed is echoed, and the printed line ends with CR LF.
   EXPECT_EQ(out.rfind(KeyCodes, 0), 0u) << out;
   EXPECT_NE(out.find("\r\n"), std::string::npos) << out;
   // The child still waits at its end-of-input check (a pty has no end); it
   // reports "more" only if a key came, which none did.
   EXPECT_NE(out.find(" end"), std::string::npos) << out;
-  int status = Finish(child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_TRUE(IsCooked(child.Output));
+  Finish(child);
+  EXPECT_TRUE(Ended(child, 0));
+  EXPECT_TRUE(IsCooked(child));
 }
 
 TEST(TerminalRestore, AfterARunTimeError) {
-  Child child = StartOnPty("runerror");
-  std::string out = ReadUntil(child, "ready");
-  ASSERT_NE(out.find("ready"), std::string::npos) << out;
-  EXPECT_TRUE(IsRaw(child.Output));
-  out += ReadUntil(child, "\n", 2000);
-  int status = Finish(child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 201) << status;
-  EXPECT_NE(out.find("Runtime error 201 at 0x"), std::string::npos) << out;
-  EXPECT_TRUE(IsCooked(child.Output));
+  Running child = Started("runerror", true);
+  ASSERT_TRUE(ReadUntil(child, "ready")) << child.Output;
+  EXPECT_TRUE(IsRaw(child));
+  Finish(child);
+  EXPECT_TRUE(Ended(child, 201));
+  EXPECT_NE(child.Output.find("Runtime error 201 at 0x"), std::string::npos) << child.Output;
+  EXPECT_TRUE(IsCooked(child));
 }
 
 TEST(TerminalRestore, AfterSigterm) {
-  Child child = StartOnPty("wait");
-  std::string out = ReadUntil(child, "ready");
-  ASSERT_NE(out.find("ready"), std::string::npos) << out;
-  EXPECT_TRUE(IsRaw(child.Output));
+  Running child = Started("wait", true);
+  ASSERT_TRUE(ReadUntil(child, "ready")) << child.Output;
+  EXPECT_TRUE(IsRaw(child));
   kill(child.Pid, SIGTERM);
-  int status = Finish(child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_TRUE(IsCooked(child.Output));
+  Finish(child);
+  EXPECT_TRUE(Ended(child, 0, SIGTERM));
+  EXPECT_TRUE(IsCooked(child));
 }
 
 // The sanitizer this suite is built with, if any.
@@ -425,7 +340,7 @@ bool SanitizerHandles(int signal) {
          (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE);
 }
 
-bool EndedBySanitizer(int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }
+bool EndedBySanitizer(const Child& child) { return child.Signal == 0 && child.Status > 0; }
 
 // Every signal whose default action ends the program: the leave bytes are
 // written, the terminal is cooked again, and the program ends by the signal.
@@ -433,19 +348,18 @@ class FatalSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(FatalSignal, RestoresTheTerminalAndEndsByTheSignal) {
   const int signal = GetParam();
-  Child child = StartOnPty("leave-wait");
-  std::string out = ReadUntil(child, "ready");
-  ASSERT_NE(out.find("ready"), std::string::npos) << out;
-  ASSERT_TRUE(IsRaw(child.Output));
+  Running child = Started("leave-wait", true);
+  ASSERT_TRUE(ReadUntil(child, "ready")) << child.Output;
+  ASSERT_TRUE(IsRaw(child));
   kill(child.Pid, signal);
-  out += ReadUntil(child, "[host]", 3000);
-  int status = Finish(child);
+  ReadUntil(child, "[host]", 3);
+  Finish(child);
   if (SanitizerHandles(signal))
-    EXPECT_TRUE(EndedBySanitizer(status)) << status;
+    EXPECT_TRUE(EndedBySanitizer(child)) << child.Status;
   else
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-  EXPECT_NE(out.find("[left][host]"), std::string::npos) << out;
-  EXPECT_TRUE(IsCooked(child.Output));
+    EXPECT_TRUE(Ended(child, 0, signal));
+  EXPECT_NE(child.Output.find("[left][host]"), std::string::npos) << child.Output;
+  EXPECT_TRUE(IsCooked(child));
 }
 
 std::vector<int> SignalsToTest() {
@@ -480,41 +394,38 @@ TEST(TerminalRestore, AfterAFaultAnAbortOrASanitizerReport) {
   if (SanitizerHandles(SIGSEGV)) cases[0].Signal = 0;
   if (AddressSanitizer) cases.push_back({"leave-overflow", 0});
   for (const Case& c : cases) {
-    Child child = StartOnPty(c.Role);
-    std::string out = ReadUntil(child, "ready");
-    ASSERT_NE(out.find("ready"), std::string::npos) << c.Role << ": " << out;
-    out += ReadUntil(child, "[host]", 5000);
-    int status = Finish(child);
+    Running child = Started(c.Role, true);
+    ASSERT_TRUE(ReadUntil(child, "ready")) << c.Role << ": " << child.Output;
+    ReadUntil(child, "[host]", 5);
+    Finish(child);
     if (c.Signal != 0)
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Role << ": " << status;
+      EXPECT_TRUE(Ended(child, 0, c.Signal)) << c.Role;
     else
-      EXPECT_TRUE(EndedBySanitizer(status)) << c.Role << ": " << status;
-    EXPECT_NE(out.find("[left][host]"), std::string::npos) << c.Role << ": " << out;
-    EXPECT_TRUE(IsCooked(child.Output)) << c.Role;
+      EXPECT_TRUE(EndedBySanitizer(child)) << c.Role << ": " << child.Status;
+    EXPECT_NE(child.Output.find("[left][host]"), std::string::npos)
+        << c.Role << ": " << child.Output;
+    EXPECT_TRUE(IsCooked(child)) << c.Role;
   }
 }
 
 TEST(WindowClose, QuitsInOrderWhileWaitingOrComputing) {
   for (const char* role : {"close-waiting", "close-computing"}) {
-    Child child = StartOnPty(role);
-    std::string out = ReadUntil(child, "ready");
-    ASSERT_NE(out.find("ready"), std::string::npos) << role << ": " << out;
+    Running child = Started(role, true);
+    ASSERT_TRUE(ReadUntil(child, "ready")) << role << ": " << child.Output;
     auto start = Clock::now();
-    int status = Finish(child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << role << ": " << status;
+    Finish(child);
+    EXPECT_TRUE(Ended(child, 0)) << role;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << role;
-    EXPECT_TRUE(IsCooked(child.Output)) << role;
+    EXPECT_TRUE(IsCooked(child)) << role;
   }
 }
 
 TEST(NoDisplay, GraphicsErrorOnStandardOutput) {
-  Child child = StartWithPipes("nodisplay");
-  close(child.Input);
-  child.Input = -1;
-  std::string out = ReadUntil(child, "afterwards)\n");
-  int status = Finish(child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  EXPECT_EQ(out,
+  Running child = Started("nodisplay", false);
+  support::EndInput(child);
+  Finish(child);
+  EXPECT_TRUE(Ended(child, 1));
+  EXPECT_EQ(child.Output,
             "result -10\n"
             "Error: Not in graphics mode (use InitGraph and test GraphResult afterwards)\n");
 }

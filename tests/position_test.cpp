@@ -29,11 +29,7 @@ bool IsReport(const std::string& text, int code) {
   return text.back() == '\n';
 }
 
-struct ChildResult {
-  int Status = -1;  // exit status, or -1 when the child did not exit normally
-  std::string Out;
-  std::string Err;
-};
+using support::RunResult;
 
 class PositionTest : public support::FolderTest {
  protected:
@@ -52,36 +48,22 @@ class PositionTest : public support::FolderTest {
 
   // Loads "kelvar.in" in a child process working in the temporary folder,
   // as the game does, and collects its exit status and both outputs. With
-  // together, both outputs go to one file so their order shows.
-  ChildResult LoadInChild(bool together = false) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(Folder.c_str()) != 0) _exit(120);
-      const int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = together ? out : open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || err < 0) _exit(121);
-      dup2(out, 1);
-      dup2(err, 2);
-      LoadPosition("kelvar.in");
-      std::printf("loaded %d %d\n", PieceCount1, PieceCount2);
-      std::fflush(stdout);
-      _exit(0);
-    }
-    ChildResult result;
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.Status = WEXITSTATUS(status);
-    result.Out = support::ReadText(Folder / "child.out");
-    if (!together) result.Err = support::ReadText(Folder / "child.err");
-    return result;
+  // together, both outputs go to one pipe so their order shows.
+  RunResult LoadInChild(bool together = false) {
+    return support::RunInChild(
+        [] {
+          LoadPosition("kelvar.in");
+          std::printf("loaded %d %d\n", PieceCount1, PieceCount2);
+          return 0;
+        },
+        Folder, together ? support::Streams::Merged : support::Streams::Apart);
   }
 
   // Expects the file to be refused with status 201, exactly the report on
   // standard output, and the given line on standard error.
   void ExpectRefused(const std::string& text, const std::string& message) {
     Write(text);
-    const ChildResult result = LoadInChild();
+    const RunResult result = LoadInChild();
     EXPECT_EQ(result.Status, 201) << "file:\n" << text;
     EXPECT_TRUE(IsReport(result.Out, 201)) << result.Out;
     EXPECT_EQ(result.Err, message + "\n") << "file:\n" << text;
@@ -172,7 +154,7 @@ TEST_F(PositionTest, SixteenPiecesAndNoKingAreAccepted) {
 
 TEST_F(PositionTest, SuccessInAChildWritesNothing) {
   Write(Opening);
-  const ChildResult result = LoadInChild();
+  const RunResult result = LoadInChild();
   EXPECT_EQ(result.Status, 0);
   EXPECT_EQ(result.Out, "loaded 16 16\n");
   EXPECT_EQ(result.Err, "");
@@ -206,7 +188,7 @@ TEST_F(PositionTest, MoreThanSixteenPiecesAreRefused) {
 
 TEST_F(PositionTest, ExplanationComesBeforeTheReport) {
   Write("\n\ni1\n");
-  const ChildResult result = LoadInChild(true);
+  const RunResult result = LoadInChild(true);
   EXPECT_EQ(result.Status, 201);
   const std::string explanation = "kelvar.in:3: bad square \"i1\"\n";
   EXPECT_EQ(result.Out.substr(0, explanation.size()), explanation) << result.Out;
@@ -214,7 +196,7 @@ TEST_F(PositionTest, ExplanationComesBeforeTheReport) {
 }
 
 TEST_F(PositionTest, FilesThatCannotBeReadEndWithTheSystemsNumber) {
-  ChildResult result = LoadInChild();  // no kelvar.in in the folder
+  RunResult result = LoadInChild();  // no kelvar.in in the folder
   EXPECT_EQ(result.Status, 2);
   EXPECT_TRUE(IsReport(result.Out, 2)) << result.Out;
   EXPECT_EQ(result.Err, "kelvar.in: cannot open: No such file or directory\n");
@@ -247,7 +229,7 @@ TEST_F(PositionTest, ExitHandlerLetsAHarnessCatchTheError) {
   EXPECT_EQ(PieceCount1, 16);
   SetRunErrorExit([](int) {});
   fs::remove(Folder / "kelvar.in");
-  ChildResult result = LoadInChild();
+  RunResult result = LoadInChild();
   EXPECT_EQ(result.Status, 2);
   SetRunErrorExit(nullptr);
 }

@@ -1,22 +1,23 @@
 // Shared helpers of the suites that run programs and read back what they
-// leave: a folder of a test's own, child processes with a changed
-// environment, the tools found on PATH, and a virtual X server with
-// screenshots of its windows, clicks and keys through xdotool and import,
-// and a child on a pseudo-terminal of its own, its output and reports read back.
+// leave: a folder of a test's own (with the game's files when asked), child
+// processes with a changed environment run to their end with their status and
+// both outputs, the tools found on PATH, and a virtual X server with
+// screenshots of its windows, clicks and keys through xdotool and import.
+// A child on a pseudo-terminal of its own is in pty_support.h.
 #pragma once
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -92,6 +93,26 @@ class FolderTest : public ::testing::Test {
   std::vector<std::string> Logs;
 };
 
+// CopyGameFiles: the game's files, as the build leaves them, into folder
+// (made when missing).
+inline void CopyGameFiles(const fs::path& folder) {
+  fs::create_directories(folder);
+  for (const auto& entry : fs::directory_iterator(DataDir))
+    if (entry.is_regular_file()) fs::copy_file(entry.path(), folder / entry.path().filename());
+  ASSERT_TRUE(fs::exists(folder / "kelvar.in"));
+  ASSERT_TRUE(fs::exists(folder / "PawnFix.x"));
+}
+
+// GameFolderTest: a FolderTest whose folder holds the game's files.
+class GameFolderTest : public FolderTest {
+ protected:
+  using FolderTest::FolderTest;
+  void SetUp() override {
+    FolderTest::SetUp();
+    CopyGameFiles(Folder);
+  }
+};
+
 // EnvironmentChanges: variables to set (a value) or to remove (nullopt).
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 
@@ -117,24 +138,38 @@ inline std::string FindProgram(const std::string& name) {
   return "";
 }
 
+// Pointers: the strings as exec takes them, ended by a null pointer.
+inline std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (const std::string& text : strings) pointers.push_back(const_cast<char*>(text.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 // Start: a program (a path, or a name looked up on PATH) in the background in
-// a session of its own, its standard streams the given ones or /dev/null.
+// a session of its own, in folder ("": this one), its standard streams the
+// given ones or /dev/null, descriptor 3 report when given. A terminal as its
+// input becomes its controlling terminal. Only these descriptors reach it
+// (and those this process leaves without close-on-exec).
 inline pid_t Start(const std::vector<std::string>& args, const EnvironmentChanges& changes,
-                   int in = -1, int out = -1, int err = -1) {
+                   int in = -1, int out = -1, int err = -1, const fs::path& folder = {},
+                   int report = -1) {
   const std::string program = args[0][0] == '/' ? args[0] : FindProgram(args[0]);
   const std::vector<std::string> environment = Environment(changes);
-  std::vector<char*> envp, argv;
-  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  const std::vector<char*> envp = Pointers(environment), argv = Pointers(args);
   const pid_t pid = fork();
   if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
     setsid();
+    if (in >= 0 && isatty(in)) ioctl(in, TIOCSCTTY, 0);
     const int null = open("/dev/null", O_RDWR);
     dup2(in >= 0 ? in : null, 0);
     dup2(out >= 0 ? out : null, 1);
     dup2(err >= 0 ? err : null, 2);
+    // dup2 onto itself would keep close-on-exec.
+    if (report == 3) fcntl(3, F_SETFD, 0);
+    if (report >= 0 && report != 3) dup2(report, 3);
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -170,21 +205,93 @@ inline std::string ExitNote(const std::string& name, pid_t pid) {
   return status ? name + " has exited (status " + std::to_string(*status) + ")" : "";
 }
 
+// RunResult: how a program ended and what it wrote.
+struct RunResult {
+  int Status = -1;  // the exit status, 128 + the signal that ended it; -1: it did not start
+  std::string Out;  // standard output, or both streams when they were merged
+  std::string Err;
+};
+
+// Streams: where a run's standard error goes.
+enum class Streams { Apart, Merged, OutOnly };
+
+// Collect: what a child writes on the two descriptors (closed here), read
+// side by side so that neither pipe fills while the other is read; then its status.
+inline RunResult Collect(pid_t pid, int out, int err) {
+  RunResult result;
+  pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  std::string* texts[2] = {&result.Out, &result.Err};
+  char buffer[65536];
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        texts[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+      }
+    }
+  }
+  result.Status = pid > 0 ? Wait(pid) : -1;
+  return result;
+}
+
+// Run: a program (as Start takes it) run to its end in folder with no input;
+// its status and what it wrote.
+inline RunResult Run(const std::vector<std::string>& args, const EnvironmentChanges& changes = {},
+                     const fs::path& folder = {}, Streams streams = Streams::Apart) {
+  int out[2], err[2] = {-1, -1};
+  if (pipe2(out, O_CLOEXEC) != 0) return {};
+  if (streams == Streams::Apart && pipe2(err, O_CLOEXEC) != 0) err[0] = err[1] = -1;
+  const int errTo = streams == Streams::Merged ? out[1] : err[1];
+  const pid_t pid = Start(args, changes, -1, out[1], errTo, folder);
+  close(out[1]);
+  if (err[1] >= 0) close(err[1]);
+  return Collect(pid, out[0], err[0]);
+}
+
+// Shell: a shell command line run as Run runs a program.
+inline RunResult Shell(const std::string& command, const fs::path& folder = {},
+                       Streams streams = Streams::Apart) {
+  return Run({"/bin/sh", "-c", command}, {}, folder, streams);
+}
+
+// RunInChild: work() in a copy of this process in folder; its answer is the
+// copy's exit status. Both outputs are flushed first so that none is written twice.
+template <typename Work>
+RunResult RunInChild(Work work, const fs::path& folder, Streams streams = Streams::Apart) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int out[2], err[2] = {-1, -1};
+  if (pipe(out) != 0) return {};
+  if (streams == Streams::Apart && pipe(err) != 0) err[0] = err[1] = -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(120);
+    dup2(out[1], 1);
+    dup2(streams == Streams::Merged ? out[1]
+         : err[1] >= 0              ? err[1]
+                                    : open("/dev/null", O_WRONLY),
+         2);
+    const int status = work();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
+  close(out[1]);
+  if (err[1] >= 0) close(err[1]);
+  return Collect(pid, out[0], err[0]);
+}
+
 // Capture: runs a tool to its end; its standard output, nullopt when it fails.
 inline std::optional<std::string> Capture(const std::vector<std::string>& args,
                                           const EnvironmentChanges& changes) {
-  int out[2];
-  if (pipe(out) != 0) return std::nullopt;
-  const pid_t pid = Start(args, changes, -1, out[1]);
-  close(out[1]);
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(out[0]);
-  if (Wait(pid) != 0) return std::nullopt;
-  return text;
+  RunResult run = Run(args, changes, {}, Streams::OutOnly);
+  if (run.Status != 0) return std::nullopt;
+  return std::move(run.Out);
 }
 
 // LineStarting: the n-th line (counting from 1) of text that starts with prefix.
@@ -196,12 +303,6 @@ inline std::optional<std::string> LineStarting(const std::string& text, const st
   while (std::getline(lines, line))
     if (line.rfind(prefix, 0) == 0 && ++seen == n) return line;
   return std::nullopt;
-}
-
-// Utf8Length: the bytes of the UTF-8 character that starts with lead.
-inline std::size_t Utf8Length(char lead) {
-  const auto byte = static_cast<unsigned char>(lead);
-  return byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
 }
 
 // Rgb: a pixel as a screenshot gives it, 0 to 255 a channel.
@@ -309,141 +410,5 @@ class XvfbServer {
   std::string Display;
   pid_t Pid = -1;
 };
-
-// ---- A child process on a pseudo-terminal ---------------------------------------------------
-
-struct Child {
-  pid_t Pid = -1;
-  int Master = -1;
-  int Slave = -1;  // kept open so the terminal's settings can be read after the end
-  int Report = -1;
-  termios Before{};
-  std::string Output;
-  std::string Reports;
-  int Status = -1;
-};
-
-inline void CloseChild(Child& child) {
-  if (child.Pid > 0 && child.Status == -1) {
-    kill(child.Pid, SIGKILL);
-    int status;
-    waitpid(child.Pid, &status, 0);
-  }
-  for (int* fd : {&child.Master, &child.Slave, &child.Report})
-    if (*fd >= 0) close(*fd);
-  child.Master = child.Slave = child.Report = -1;
-}
-
-// Spawn: program in folder, its standard streams a fresh pseudo-terminal of
-// the given size (its controlling terminal), descriptor 3 a pipe for reports.
-inline Child Spawn(const std::string& program, const std::string& folder,
-                   const EnvironmentChanges& changes, unsigned short columns = 80,
-                   unsigned short rows = 24) {
-  Child child;
-  winsize size{};
-  size.ws_col = columns;
-  size.ws_row = rows;
-  EXPECT_EQ(openpty(&child.Master, &child.Slave, nullptr, nullptr, &size), 0);
-  tcgetattr(child.Slave, &child.Before);
-  int report[2];
-  EXPECT_EQ(pipe(report), 0);
-  const std::vector<std::string> environment = Environment(changes);
-  std::vector<char*> envp;
-  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-  envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-
-  child.Pid = fork();
-  if (child.Pid == 0) {
-    // Only async-signal-safe calls from here to exec.
-    setsid();
-    ioctl(child.Slave, TIOCSCTTY, 0);
-    dup2(child.Slave, 0);
-    dup2(child.Slave, 1);
-    dup2(child.Slave, 2);
-    dup2(report[1], 3);
-    if (chdir(folder.c_str()) != 0) _exit(126);
-    execve(program.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  close(report[1]);
-  child.Report = report[0];
-  return child;
-}
-
-// Pump: collects output and reports for up to the given time, or until done().
-template <typename Done>
-bool Pump(Child& child, double seconds, Done done) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    if (done()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd fds[2] = {{child.Master, POLLIN, 0}, {child.Report, POLLIN, 0}};
-    const int ready =
-        poll(fds, child.Report >= 0 ? 2 : 1, static_cast<int>(std::min<long>(left.count(), 100)));
-    if (ready <= 0) {
-      // A child that has ended sends nothing more.
-      if (child.Status == -1) {
-        int status;
-        if (waitpid(child.Pid, &status, WNOHANG) == child.Pid)
-          child.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (child.Status != -1 && ready == 0) {
-        if (done()) return true;
-        return false;
-      }
-      continue;
-    }
-    char buffer[4096];
-    if (fds[0].revents & POLLIN) {
-      const ssize_t n = read(child.Master, buffer, sizeof buffer);
-      if (n > 0) child.Output.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (child.Report >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
-      const ssize_t n = read(child.Report, buffer, sizeof buffer);
-      if (n > 0)
-        child.Reports.append(buffer, static_cast<std::size_t>(n));
-      else {
-        close(child.Report);
-        child.Report = -1;
-      }
-    }
-  }
-}
-
-inline bool WaitForOutput(Child& child, const std::string& text, double seconds) {
-  return Pump(child, seconds, [&] { return child.Output.find(text) != std::string::npos; });
-}
-
-// WaitForReport: the n-th report line (counting from 1) that starts with prefix.
-inline std::optional<std::string> WaitForReport(Child& child, const std::string& prefix, int n,
-                                                double seconds) {
-  std::optional<std::string> found;
-  Pump(child, seconds, [&] {
-    // Whole lines only: a report may arrive in pieces.
-    found = LineStarting(child.Reports.substr(0, child.Reports.rfind('\n') + 1), prefix, n);
-    return found.has_value();
-  });
-  return found;
-}
-
-inline int WaitForExit(Child& child, double seconds) {
-  Pump(child, seconds, [&] { return child.Status != -1; });
-  return child.Status;
-}
-
-inline void Send(Child& child, const std::string& bytes) {
-  ASSERT_EQ(write(child.Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-// TerminalRestored: the settings the program found are back after its end.
-inline void ExpectTerminalRestored(const Child& child) {
-  termios after{};
-  ASSERT_EQ(tcgetattr(child.Slave, &after), 0);
-  EXPECT_EQ(after.c_lflag, child.Before.c_lflag);
-  EXPECT_EQ(after.c_iflag, child.Before.c_iflag);
-  EXPECT_EQ(after.c_cc[VMIN], child.Before.c_cc[VMIN]);
-}
 
 }  // namespace support

@@ -5,12 +5,8 @@
 // of the suites' libraries.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -26,23 +22,8 @@ const std::string BinaryDir = KELVAR_BINARY_DIR;
 const std::string SourceDir = KELVAR_SOURCE_DIR;
 const std::string Game = BinaryDir + "/kelvar";
 
-struct RunResult {
-  int Status = -1;
-  std::string Out;  // standard output, or both streams when they were merged
-  std::string Err;
-};
-
-// Run: a shell command line with no input; the two streams apart.
-RunResult Shell(const std::string& command, const fs::path& scratch) {
-  const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
-  const std::string line = command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
-  const int status = std::system(line.c_str());
-  RunResult result;
-  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.Out = support::ReadText(out);
-  result.Err = support::ReadText(err);
-  return result;
-}
+using support::RunResult;
+using support::Shell;
 
 // NoDisplay: the environment of a machine without any display.
 const std::string NoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ";
@@ -53,11 +34,8 @@ class ReleaseTest : public support::FolderTest {
   ReleaseTest() : FolderTest("kelvar-release") {}
   // GameFolder: a folder with the game's files, as the build leaves them.
   fs::path GameFolder() {
-    const fs::path folder = Folder / "game";
-    fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(BinaryDir + "/data"))
-      fs::copy_file(entry.path(), folder / entry.path().filename());
-    return folder;
+    support::CopyGameFiles(Folder / "game");
+    return Folder / "game";
   }
   RunResult RunGameIn(const fs::path& folder) {
     return Shell("cd '" + folder.string() + "' && " + Headless + Game, Folder);

@@ -1,7 +1,7 @@
 // Shared helpers of the suites that judge the game's screen from outside (a
 // window's screenshot, a virtual machine's screendump): the 640 x 480 picture
 // taken out of a larger image, the game's own drawing of a part to compare
-// with, and which squares hold whose pieces.
+// with, where the squares are, and which squares hold whose pieces.
 #pragma once
 
 #include <algorithm>
@@ -62,22 +62,52 @@ inline Picture PictureIn(const Image& image, const Placement& place) {
   return picture;
 }
 
-// Reference: the screen as the game's own drawing code leaves it.
-template <typename Draw>
-Picture Reference(Draw draw) {
+// OpenHeadlessScreen: the game's screen under SDL's dummy driver, opened
+// once for the whole suite.
+inline void OpenHeadlessScreen() {
   static bool open = false;
   if (!open) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     InitGraph(Driver64K, Mode640x480, "");
     open = true;
   }
+}
+
+// ScreenArea: the screen's colours from (x1, y1) to (x2, y2), row by row.
+inline std::vector<Colour> ScreenArea(int x1, int y1, int x2, int y2) {
+  std::vector<Colour> pixels;
+  for (int y = y1; y <= y2; ++y)
+    for (int x = x1; x <= x2; ++x)
+      pixels.push_back(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)));
+  return pixels;
+}
+
+// TextMatches: the cells of text at (x, y) hold exactly the glyphs in colour
+// over background, as DrawText puts them there; the screen is left as found.
+inline bool TextMatches(int x, int y, const std::string& text, Colour colour, Colour background) {
+  const int x2 = x + 8 * static_cast<int>(text.size()) - 1, y2 = y + 7;
+  const std::vector<Colour> seen = ScreenArea(x, y, x2, y2);
+  SetFill(SolidFill, background);
+  FillBar(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::int16_t>(x2),
+          static_cast<std::int16_t>(y2));
+  SetDrawColor(colour);
+  DrawText(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), text);
+  const bool same = ScreenArea(x, y, x2, y2) == seen;
+  for (int j = y; j <= y2; ++j)
+    for (int i = x; i <= x2; ++i)
+      SetPixel(static_cast<std::int16_t>(i), static_cast<std::int16_t>(j),
+               seen[static_cast<std::size_t>((j - y) * (x2 - x + 1) + (i - x))]);
+  return same;
+}
+
+// Reference: the screen as the game's own drawing code leaves it.
+template <typename Draw>
+Picture Reference(Draw draw) {
+  OpenHeadlessScreen();
   ClearScreen();
   draw();
   Picture picture;
-  for (int y = 0; y < 480; ++y)
-    for (int x = 0; x < 640; ++x)
-      picture.Pixels.push_back(
-          ToRgb(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y))));
+  for (const Colour c : ScreenArea(0, 0, 639, 479)) picture.Pixels.push_back(ToRgb(c));
   return picture;
 }
 
@@ -86,6 +116,23 @@ inline bool SameArea(const Picture& a, const Picture& b, int x1, int y1, int x2,
     for (int x = x1; x <= x2; ++x)
       if (!(a.At(x, y) == b.At(x, y))) return false;
   return true;
+}
+
+// SquareLeft, SquareTop: the screen's first pixel of a square's column and
+// row, files 'a' to 'h', ranks 1 to 8 (White at the bottom).
+inline int SquareLeft(char file) { return BoardLeft + 48 * (file - 'a'); }
+inline int SquareTop(int rank) { return BoardTop + 48 * (8 - rank); }
+
+// SquareX, SquareY: the centre of a square on the screen.
+inline int SquareX(char file) { return SquareLeft(file) + 24; }
+inline int SquareY(int rank) { return SquareTop(rank) + 24; }
+
+// PieceOn: the letter on a square of a board text (rank 8 first), or of the
+// board that ends a report line.
+inline char PieceOn(const std::string& board, char file, int rank) {
+  const std::size_t space = board.rfind(' ');
+  const std::size_t start = space == std::string::npos ? 0 : space + 1;
+  return board.at(start + static_cast<std::size_t>((8 - rank) * 8 + (file - 'a')));
 }
 
 // Occupancy: per square (rank 8 first) "." empty, "w" a grey piece (side 1),
@@ -97,7 +144,8 @@ inline std::string Occupancy(const Picture& shot) {
       int grey = 0, green = 0;
       for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 48; ++x) {
-          const Rgb p = shot.At(BoardLeft + 48 * (file - 1) + x, BoardTop + 48 * (8 - rank) + y);
+          const Rgb p =
+              shot.At(SquareLeft(static_cast<char>('a' + file - 1)) + x, SquareTop(rank) + y);
           if (p.G > 40 && p.R < 16 && p.B < 16) ++green;
           if (p.R > 60 && std::abs(p.R - p.G) < 24 && std::abs(p.G - p.B) < 24) ++grey;
         }

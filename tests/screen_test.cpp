@@ -13,8 +13,12 @@
 
 #include "display/display.h"
 #include "rules/rules.h"
+#include "tests/screen_support.h"
 
 namespace {
+
+using support::ScreenArea;
+using support::TextMatches;
 
 namespace fs = std::filesystem;
 
@@ -22,44 +26,14 @@ constexpr int Width = 640, Height = 480;
 constexpr Colour Sentinel = 0x1234;
 
 void OpenScreen() {
-  static bool open = false;
-  if (!open) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    InitGraph(Driver64K, Mode640x480, "");
-    open = true;
-  }
+  support::OpenHeadlessScreen();
   ClearScreen();
-}
-
-std::vector<Colour> Capture(int x1, int y1, int x2, int y2) {
-  std::vector<Colour> pixels;
-  for (int y = y1; y <= y2; ++y)
-    for (int x = x1; x <= x2; ++x)
-      pixels.push_back(ReadPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)));
-  return pixels;
 }
 
 void Fill(int x1, int y1, int x2, int y2, Colour colour) {
   SetFill(SolidFill, colour);
   FillBar(static_cast<std::int16_t>(x1), static_cast<std::int16_t>(y1),
           static_cast<std::int16_t>(x2), static_cast<std::int16_t>(y2));
-}
-
-// TextMatches: the cells of text at (x, y) hold exactly the glyphs in colour
-// over background, as DrawText puts them there.
-bool TextMatches(int x, int y, const std::string& text, Colour colour, Colour background) {
-  const int x2 = x + 8 * static_cast<int>(text.size()) - 1, y2 = y + 7;
-  const std::vector<Colour> seen = Capture(x, y, x2, y2);
-  Fill(x, y, x2, y2, background);
-  SetDrawColor(colour);
-  DrawText(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), text);
-  const bool same = Capture(x, y, x2, y2) == seen;
-  // Put back what was there, so later checks see the screen unchanged.
-  for (int j = y; j <= y2; ++j)
-    for (int i = x; i <= x2; ++i)
-      SetPixel(static_cast<std::int16_t>(i), static_cast<std::int16_t>(j),
-               seen[(j - y) * (x2 - x + 1) + (i - x)]);
-  return same;
 }
 
 // A folder of its own for each test that needs files. A death test's child
@@ -118,7 +92,7 @@ void WritePieceFile(int kind, std::size_t length) {
 int SegmentsExpected = 0;
 
 void CheckLoadingScreen() {
-  const std::vector<Colour> seen = Capture(0, 0, Width - 1, Height - 1);
+  const std::vector<Colour> seen = ScreenArea(0, 0, Width - 1, Height - 1);
   auto at = [&](int x, int y) { return seen[y * Width + x]; };
   int problems = 0;
   auto report = [&](const char* what, int x, int y) {
@@ -129,7 +103,7 @@ void CheckLoadingScreen() {
   ClearScreen();
   SetDrawColor(0x000F);
   DrawText(260, 220, text);
-  const std::vector<Colour> textOnly = Capture(0, 0, Width - 1, Height - 1);
+  const std::vector<Colour> textOnly = ScreenArea(0, 0, Width - 1, Height - 1);
   int distinctTexture = 0;
   bool textureSeen[5] = {};
   for (int y = 0; y < Height; ++y) {
@@ -579,15 +553,15 @@ TEST_F(BoardTest, PointerIsSixLinesShadowFirstInsideItsBlock) {
 TEST_F(BoardTest, PointerBackgroundComesBackExactly) {
   for (int y = 0; y < Height; ++y)
     for (int x = 0; x < Width; ++x) SetPixel(x, y, static_cast<Colour>(x * 131 + y * 17));
-  const std::vector<Colour> before = Capture(0, 0, Width - 1, Height - 1);
+  const std::vector<Colour> before = ScreenArea(0, 0, Width - 1, Height - 1);
   const std::int16_t points[][2] = {{300, 200}, {505, 425}, {635, 470}, {639, 479}, {0, 0}};
   for (const auto& p : points) {
     PointerBackground background{};
     SavePointerBackground(p[0], p[1], background);
     DrawPointer(p[0], p[1]);
-    EXPECT_NE(Capture(0, 0, Width - 1, Height - 1), before) << p[0] << "," << p[1];
+    EXPECT_NE(ScreenArea(0, 0, Width - 1, Height - 1), before) << p[0] << "," << p[1];
     RestorePointerBackground(p[0], p[1], background);
-    EXPECT_EQ(Capture(0, 0, Width - 1, Height - 1), before) << p[0] << "," << p[1];
+    EXPECT_EQ(ScreenArea(0, 0, Width - 1, Height - 1), before) << p[0] << "," << p[1];
     if (p[0] == 300) {
       EXPECT_EQ(background[9][14], static_cast<Colour>(309 * 131 + 214 * 17));
     }

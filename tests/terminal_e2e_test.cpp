@@ -32,6 +32,9 @@
 #include "display/display.h"
 #include "platform/terminal/terminal_parts.h"
 #include "tests/process_support.h"
+#include "tests/pty_support.h"
+#include "tests/screen_support.h"
+#include "tests/terminal_support.h"
 
 namespace {
 
@@ -48,14 +51,12 @@ std::string WithoutLeakCheck() {
 
 // ---- A game in a folder of its own, its reports, status and terminal settings in files ----
 
-class TerminalGameTest : public FolderTest {
+class TerminalGameTest : public GameFolderTest {
  protected:
-  TerminalGameTest() : FolderTest("kelvar-term") {}
+  TerminalGameTest() : GameFolderTest("kelvar-term") {}
   void SetUp() override {
-    FolderTest::SetUp();
+    GameFolderTest::SetUp();
     Logs.push_back("stderr");
-    for (const auto& entry : fs::directory_iterator(DataDir))
-      if (entry.is_regular_file()) fs::copy_file(entry.path(), Folder / entry.path().filename());
   }
   void TearDown() override {
     for (pid_t pid : Started)
@@ -63,7 +64,7 @@ class TerminalGameTest : public FolderTest {
         kill(-pid, SIGKILL);
         Wait(pid);
       }
-    FolderTest::TearDown();
+    GameFolderTest::TearDown();
   }
 
   // GameCommand: the shell line a terminal runs: the game with no display of
@@ -125,11 +126,6 @@ class TerminalGameTest : public FolderTest {
 
   std::vector<pid_t> Started;
 };
-
-char PieceOn(const std::string& report, char file, int rank) {
-  const std::string board = report.substr(report.rfind(' ') + 1);
-  return board.at(static_cast<std::size_t>((8 - rank) * 8 + (file - 'a')));
-}
 
 bool IsGreen(const Rgb& p) { return p.G > 40 && p.R < 30 && p.B < 30; }
 bool IsGrey(const Rgb& p) {
@@ -215,8 +211,7 @@ class XtermTest : public TerminalGameTest {
     long r = 0, g = 0, b = 0;
     for (int y = 2; y < 46; ++y)
       for (int x = 2; x < 46; ++x) {
-        const Rgb p =
-            ScreenPixel(shot, BoardLeft + 48 * (file - 'a') + x, BoardTop + 48 * (8 - rank) + y);
+        const Rgb p = ScreenPixel(shot, SquareLeft(file) + x, SquareTop(rank) + y);
         s.Green += IsGreen(p);
         s.Grey += IsGrey(p);
         r += p.R;
@@ -229,9 +224,7 @@ class XtermTest : public TerminalGameTest {
   }
 
   void Click(int x, int y) { X.Click(Window, OriginX + x, OriginY + y); }
-  void ClickSquare(char file, int rank) {
-    Click(BoardLeft + 48 * (file - 'a') + 24, BoardTop + 48 * (8 - rank) + 24);
-  }
+  void ClickSquare(char file, int rank) { Click(SquareX(file), SquareY(rank)); }
   void Key(const std::string& name) { X.Key(Window, name); }
 
   // ShowsBox: the refusal's box, as the game draws it, is on the screen.
@@ -389,50 +382,11 @@ class TmuxTest : public TerminalGameTest {
   }
   const EnvironmentChanges TmuxEnvironment = {{"TERM", "xterm-256color"}, {"TMUX", std::nullopt}};
 
-  // Cell: a cell's symbol and its colours as "r;g;b" (empty: the default).
-  struct Cell {
-    std::string Symbol, Foreground, Background;
-  };
   // Pane: the pane's cells from capture-pane -e.
-  std::vector<std::vector<Cell>> Pane() {
-    std::vector<std::vector<Cell>> rows;
-    const auto text = Tmux({"capture-pane", "-p", "-e", "-t", "game"});
-    if (!text) return rows;
-    std::string fg, bg;
-    std::istringstream lines(*text);
-    std::string line;
-    while (std::getline(lines, line)) {
-      rows.emplace_back();
-      for (std::size_t i = 0; i < line.size();) {
-        if (line[i] == '\x1b') {
-          const std::size_t end = line.find('m', i);
-          std::vector<std::string> parts;
-          std::istringstream params(line.substr(i + 2, end - i - 2));
-          std::string part;
-          while (std::getline(params, part, ';')) parts.push_back(part);
-          for (std::size_t k = 0; k < parts.size(); ++k) {
-            if ((parts[k] == "38" || parts[k] == "48") && k + 4 < parts.size() + 0 &&
-                parts[k + 1] == "2") {
-              (parts[k] == "38" ? fg : bg) = parts[k + 2] + ";" + parts[k + 3] + ";" + parts[k + 4];
-              k += 4;
-            } else if (parts[k] == "0" || parts[k].empty()) {
-              fg.clear();
-              bg.clear();
-            } else if (parts[k] == "39") {
-              fg.clear();
-            } else if (parts[k] == "49") {
-              bg.clear();
-            }
-          }
-          i = end + 1;
-          continue;
-        }
-        const std::size_t length = Utf8Length(line[i]);
-        rows.back().push_back({line.substr(i, length), fg, bg});
-        i += length;
-      }
-    }
-    return rows;
+  CellGrid Pane() {
+    CellGrid pane;
+    if (const auto text = Tmux({"capture-pane", "-p", "-e", "-t", "game"})) pane.Apply(*text);
+    return pane;
   }
 
   static Rgb Parse(const std::string& text) {
@@ -447,25 +401,18 @@ class TmuxTest : public TerminalGameTest {
     row = Layout.Top + y * Layout.Rows / 480;
   }
 
-  // Colours: the colours a cell shows (a space only its background, a full block its foreground).
-  static std::vector<Rgb> Colours(const Cell& cell) {
-    if (cell.Symbol == " ") return {Parse(cell.Background)};
-    if (cell.Symbol == "\u2588") return {Parse(cell.Foreground)};
-    return {Parse(cell.Foreground), Parse(cell.Background)};
-  }
-
   // SquareCount: cells in the middle of a square showing a colour that passes test.
   template <typename Test>
-  int SquareCount(const std::vector<std::vector<Cell>>& pane, char file, int rank, Test test) {
+  int SquareCount(const CellGrid& pane, char file, int rank, Test test) {
     int count = 0;
     for (int y = 12; y < 36; y += 4)
       for (int x = 12; x < 36; x += 4) {
         int column, row;
-        CellAt(BoardLeft + 48 * (file - 'a') + x, BoardTop + 48 * (8 - rank) + y, column, row);
-        if (row >= static_cast<int>(pane.size()) || column >= static_cast<int>(pane[row].size()))
-          continue;
-        for (const Rgb& c : Colours(pane[row][column]))
-          if (test(c)) {
+        CellAt(SquareLeft(file) + x, SquareTop(rank) + y, column, row);
+        const Cell* cell = pane.Find(row, column);
+        if (cell == nullptr) continue;
+        for (const std::string& colour : cell->Shown())
+          if (test(Parse(colour))) {
             ++count;
             break;
           }
@@ -487,7 +434,7 @@ class TmuxTest : public TerminalGameTest {
     ASSERT_TRUE(Tmux(args));
   }
   void ClickSquare(char file, int rank) {
-    const int x = BoardLeft + 48 * (file - 'a') + 24, y = BoardTop + 48 * (8 - rank) + 24;
+    const int x = SquareX(file), y = SquareY(rank);
     Mouse(35, x, y, 'M');
     Sleep(0.1);
     Mouse(0, x, y, 'M');
@@ -510,7 +457,7 @@ TEST_F(TmuxTest, BoardInColouredSymbolsAndAMoveWithMouseReports) {
   ASSERT_TRUE(Report("person-turn 2 ", 1, 30));
   Sleep(0.5);
   auto pane = Pane();
-  ASSERT_GE(pane.size(), 42u);
+  ASSERT_GE(pane.Row, 42) << "the pane's rows, each ended by a line end";
   auto blue = [](const Rgb& c) { return c.B > 60 && c.B > c.R + 40 && c.B > c.G + 40; };
   auto darkBlue = [](const Rgb& c) { return c.B < 80 && c.B >= c.R && c.B >= c.G; };
   EXPECT_GE(SquareCount(pane, 'e', 4, blue), 30) << "light square e4";
@@ -698,8 +645,7 @@ std::string ConsoleBytes(const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     if (bytes[i] == '\x1b') {
       if (bytes[i + 1] != '[') return "not a control sequence at " + std::to_string(i);
-      std::size_t end = i + 2;
-      while (end < bytes.size() && !(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+      const std::size_t end = SequenceEnd(bytes, i + 2);
       const std::string params = bytes.substr(i + 2, end - i - 2);
       const char final = bytes[end];
       if (final == 'm') {
@@ -763,31 +709,9 @@ TEST_F(PtyTerminalTest, LinuxConsoleInItsSixteenColoursAndItsLinesBackAfterwards
 
 // ---- The choice of display ---------------------------------------------------------------
 
-struct Outcome {
-  int Status;
-  std::string Out, Err;
-};
-
-Outcome RunOnPipes(const std::string& folder, const EnvironmentChanges& changes) {
-  int out[2], err[2], in[2];
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(err), 0);
-  EXPECT_EQ(pipe(in), 0);
-  close(in[1]);
-  const std::string command = "cd " + folder + " && exec " + Kelvar;
-  const pid_t pid = Start({"sh", "-c", command}, changes, in[0], out[1], err[1]);
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  Outcome run;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0) run.Out.append(buffer, n);
-  while ((n = read(err[0], buffer, sizeof buffer)) > 0) run.Err.append(buffer, n);
-  close(out[0]);
-  close(err[0]);
-  run.Status = Wait(pid);
-  return run;
+// RunOnPipes: the game in folder, its standard streams not a terminal.
+RunResult RunOnPipes(const std::string& folder, const EnvironmentChanges& changes) {
+  return Run({Kelvar}, changes, folder);
 }
 
 using DisplayChoiceTest = TerminalGameTest;
@@ -796,17 +720,17 @@ const char GraphicsError[] =
     "Error: Not in graphics mode (use InitGraph and test GraphResult afterwards)";
 
 TEST_F(DisplayChoiceTest, NoDisplayAndNoTerminalEndsWithTheGraphicsError) {
-  const Outcome run = RunOnPipes(Folder.string(), {{"DISPLAY", std::nullopt},
-                                                   {"WAYLAND_DISPLAY", std::nullopt},
-                                                   {"SDL_VIDEODRIVER", std::nullopt},
-                                                   {"KELVAR_DISPLAY", std::nullopt}});
+  const RunResult run = RunOnPipes(Folder.string(), {{"DISPLAY", std::nullopt},
+                                                     {"WAYLAND_DISPLAY", std::nullopt},
+                                                     {"SDL_VIDEODRIVER", std::nullopt},
+                                                     {"KELVAR_DISPLAY", std::nullopt}});
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find(GraphicsError), std::string::npos) << run.Out;
   EXPECT_NE(run.Err.find("not both a terminal"), std::string::npos) << run.Err;
 }
 
 TEST_F(DisplayChoiceTest, TerminalDemandedOnAPipeIsRefusedWithoutTryingAWindow) {
-  const Outcome run =
+  const RunResult run =
       RunOnPipes(Folder.string(), {{"SDL_VIDEODRIVER", "dummy"}, {"KELVAR_DISPLAY", "terminal"}});
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find(GraphicsError), std::string::npos) << run.Out;

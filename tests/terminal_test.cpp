@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/terminal/terminal_parts.h"
-#include "tests/process_support.h"
+#include "tests/terminal_support.h"
 
 namespace {
 
@@ -244,68 +244,6 @@ TEST(TerminalLayoutTest, PointerReportsLandOnTheScreenPixelsUnderThem) {
 
 // ---- Painting ------------------------------------------------------------------------
 
-// CellGrid: what a terminal shows after symbol output (cursor moves, 24-bit
-// colours, characters): per cell its text with the colours it was written in.
-class CellGrid {
- public:
-  void Apply(const std::string& bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-      if (bytes[i] == '\x1b') {
-        ASSERT_EQ(bytes[i + 1], '[') << "only control sequences in symbol output";
-        std::size_t end = i + 2;
-        while (!(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
-        const std::string params = bytes.substr(i + 2, end - i - 2);
-        const char final = bytes[end];
-        if (final == 'H') {
-          Row = std::stoi(params) - 1;
-          Column = std::stoi(params.substr(params.find(';') + 1)) - 1;
-        } else if (final == 'J') {
-          Cells.clear();
-        } else if (final == 'm') {
-          Colours = params;
-        }
-        i = end + 1;
-        continue;
-      }
-      // One UTF-8 character.
-      const std::size_t length = support::Utf8Length(bytes[i]);
-      Cells[{Row, Column}] = bytes.substr(i, length) + "|" + Pen(bytes.substr(i, length));
-      ++Column;
-      i += length;
-    }
-  }
-  std::map<std::pair<int, int>, std::string> Cells;
-
- private:
-  // Pen: the colours that matter for the character (a space shows only its background).
-  std::string Pen(const std::string& character) {
-    // Keep the latest foreground and background apart, as a terminal does.
-    std::size_t at = 0;
-    while (at < Colours.size()) {
-      const std::size_t next = Colours.find(';', at);
-      const std::string selector = Colours.substr(at, next - at);
-      if ((selector == "38" || selector == "48") && next != std::string::npos) {
-        std::string value;
-        std::size_t p = next + 1;
-        for (int k = 0; k < 4; ++k) {
-          const std::size_t q = Colours.find(';', p);
-          value += Colours.substr(p, q - p) + ",";
-          p = q == std::string::npos ? Colours.size() : q + 1;
-        }
-        (selector == "38" ? Foreground : Background) = value;
-        at = p;
-      } else {
-        at = next == std::string::npos ? Colours.size() : next + 1;
-      }
-    }
-    Colours.clear();
-    if (character == " ") return "bg" + Background;
-    return "fg" + Foreground + "bg" + Background;
-  }
-  int Row = 0, Column = 0;
-  std::string Colours, Foreground, Background;
-};
-
 std::vector<std::uint16_t> Board() {
   std::vector<std::uint16_t> screen(640 * 480, 0);
   for (int y = 40; y < 440; ++y)
@@ -326,7 +264,7 @@ TEST(TerminalPictureTest, SymbolUpdatesLeaveWhatAWholeRepaintShowsAndCostOnlyThe
   std::vector<std::uint16_t> screen = Board();
   std::string whole;
   PaintPicture(painted, screen.data(), 0, 479, whole);
-  CellGrid terminal;
+  support::CellGrid terminal;
   terminal.Apply(whole);
 
   std::string none;
@@ -346,9 +284,11 @@ TEST(TerminalPictureTest, SymbolUpdatesLeaveWhatAWholeRepaintShowsAndCostOnlyThe
   ResetPicture(fresh, layout);
   std::string again;
   PaintPicture(fresh, screen.data(), 0, 479, again);
-  CellGrid expected;
+  support::CellGrid expected;
   expected.Apply(again);
-  EXPECT_EQ(terminal.Cells, expected.Cells);
+  EXPECT_EQ(terminal.Foreign, 0) << "only control sequences in symbol output";
+  ASSERT_FALSE(expected.Cells.empty());
+  EXPECT_EQ(terminal.Shown(), expected.Shown());
 
   // After a resize the last screen is drawn again whole in the new layout.
   const PictureLayout smaller = LayoutPicture(TerminalMode::Symbols, {60, 20, 8, 16});
@@ -478,8 +418,8 @@ class PixelTerminal {
     for (std::size_t i = 0; i < bytes.size();) {
       ASSERT_EQ(bytes[i], '\x1b') << "only sequences in pixel output, at " << i;
       if (bytes[i + 1] == '[') {
-        std::size_t end = i + 2;
-        while (!(bytes[end] >= 0x40 && bytes[end] <= 0x7e)) ++end;
+        const std::size_t end = support::SequenceEnd(bytes, i + 2);
+        ASSERT_LT(end, bytes.size());
         if (bytes[end] == 'H') std::sscanf(bytes.c_str() + i + 2, "%d;%d", &Row, &Column);
         if (bytes[end] == 'J') Images.clear();
         i = end + 1;
