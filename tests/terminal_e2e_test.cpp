@@ -409,7 +409,7 @@ class TmuxTest : public TerminalGameTest {
       for (int x = 12; x < 36; x += 4) {
         int column, row;
         CellAt(SquareLeft(file) + x, SquareTop(rank) + y, column, row);
-        const Cell* cell = pane.Find(row, column);
+        const support::Cell* cell = pane.Find(row, column);
         if (cell == nullptr) continue;
         for (const std::string& colour : cell->Shown())
           if (test(Parse(colour))) {
