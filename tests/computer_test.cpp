@@ -8,6 +8,7 @@
 
 using support::BackRankMate;
 using support::ParseMove;
+using support::Place;
 using support::Put;
 
 namespace {
@@ -31,9 +32,7 @@ class ComputerMoveTest : public ::testing::Test {
 };
 
 TEST_F(ComputerMoveTest, WithoutAnyMoveSaysSoAndMovesNothing) {
-  Put(1, Pawn, "e4");
-  Put(2, Pawn, "e5");
-  Put(2, King, "h8");
+  Place("Pe4 pe5 kh8");
   LastComputerMove = ParseMove("a1-a2");
   const support::Position before = support::SavePosition();
   EXPECT_FALSE(ComputerMove(1));
@@ -45,9 +44,7 @@ TEST_F(ComputerMoveTest, WithoutAnyMoveSaysSoAndMovesNothing) {
 TEST_F(ComputerMoveTest, CheckmatedComputerSurrenders) {
   // The white king is mated: every move loses it, the first in the order
   // (taking the guarded queen) is kept and refused by the validation.
-  Put(1, King, "h1");
-  Put(2, Queen, "g2");
-  Put(2, King, "g3");
+  Place("Kh1 qg2 kg3");
   const support::Position before = support::SavePosition();
   EXPECT_FALSE(ComputerMove(1));
   ExpectOneMessage("I'm obviously losing this game|I surrender|Peace Brother!!!");
@@ -56,18 +53,14 @@ TEST_F(ComputerMoveTest, CheckmatedComputerSurrenders) {
 }
 
 TEST_F(ComputerMoveTest, KingCaptureFirstInTheOrderLeavesAnEmptyMoveAndSurrenders) {
-  Put(1, Rook, "h1");
-  Put(1, King, "a1");
-  Put(2, King, "h8");
+  Place("Rh1 Ka1 kh8");
   EXPECT_FALSE(ComputerMove(1));
   ExpectOneMessage("I'm obviously losing this game|I surrender|Peace Brother!!!");
   EXPECT_EQ(MoveText(LastComputerMove), "`0-`0");
 }
 
 TEST_F(ComputerMoveTest, PlaysItsMoveAsAQueenPromotionAndKeepsItsFigures) {
-  Put(1, King, "a1");
-  Put(1, Pawn, "e7");
-  Put(2, King, "h5");
+  Place("Ka1 Pe7 kh5");
   PromotionKind = Knight;
   EXPECT_TRUE(ComputerMove(1));
   EXPECT_TRUE(support::Messages.empty());

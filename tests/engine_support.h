@@ -1,7 +1,6 @@
-// Shared helpers of the computer-player suites: positions written square by
-// square, a screen on the scripted platform with keys fed through its script,
-// and a record of the message boxes, progress bars and info texts shown
-// (each still drawn by the real display).
+// Shared helpers of the computer-player suites: a screen on the scripted
+// platform with keys fed through its script, and a record of the message boxes, progress bars and
+// info texts shown (each still drawn by the real display).
 #pragma once
 
 #include <unistd.h>
@@ -15,49 +14,9 @@
 #include "engine/engine.h"
 #include "platform/scripted/scripted.h"
 #include "rules/rules.h"
+#include "tests/position_support.h"
 
 namespace support {
-
-inline void ClearPosition() {
-  Board = BoardGrid{};
-  PieceList1 = PieceList{};
-  PieceList2 = PieceList{};
-  PieceCount1 = 0;
-  PieceCount2 = 0;
-}
-
-// Put: a piece of side on a square written as "e2", appended to the side's list.
-inline void Put(int side, PieceKind kind, const char* square) {
-  const auto file = static_cast<std::uint8_t>(square[0] - 96);
-  const auto rank = static_cast<std::uint8_t>(square[1] - 48);
-  Board[file][rank] = static_cast<PieceCode>(kind + (side == 2 ? 64 : 0));
-  PieceList& list = side == 1 ? PieceList1 : PieceList2;
-  std::uint8_t& count = side == 1 ? PieceCount1 : PieceCount2;
-  ++count;
-  list[count] = PieceEntry{kind, file, rank};
-}
-
-// ParseMove: "e2-e4" as a Move.
-inline Move ParseMove(const char* text) {
-  return Move{static_cast<std::uint8_t>(text[0] - 96), static_cast<std::uint8_t>(text[1] - 48),
-              static_cast<std::uint8_t>(text[3] - 96), static_cast<std::uint8_t>(text[4] - 48)};
-}
-
-// Position: the whole game position as bytes, for before/after comparisons.
-struct Position {
-  BoardGrid Board;
-  PieceList List1, List2;
-  std::uint8_t Count1, Count2;
-};
-inline Position SavePosition() {
-  return Position{Board, PieceList1, PieceList2, PieceCount1, PieceCount2};
-}
-inline bool SamePosition(const Position& a, const Position& b) {
-  return std::memcmp(&a.Board, &b.Board, sizeof a.Board) == 0 &&
-         std::memcmp(&a.List1, &b.List1, sizeof a.List1) == 0 &&
-         std::memcmp(&a.List2, &b.List2, sizeof a.List2) == 0 && a.Count1 == b.Count1 &&
-         a.Count2 == b.Count2;
-}
 
 // OpenHeadlessScreen: the screen opens on the scripted platform.
 inline void OpenHeadlessScreen() {
@@ -95,18 +54,7 @@ inline bool EchoMessages = false;
 
 // BackRankMate: white Ra1 takes on a8 and the black king on g8, boxed in by
 // its own pawns, has no escape.
-inline void BackRankMate() {
-  Put(1, King, "g1");
-  Put(1, Pawn, "f2");
-  Put(1, Pawn, "g2");
-  Put(1, Pawn, "h2");
-  Put(1, Rook, "a1");
-  Put(2, King, "g8");
-  Put(2, Pawn, "f7");
-  Put(2, Pawn, "g7");
-  Put(2, Pawn, "h7");
-  Put(2, Rook, "a8");
-}
+inline void BackRankMate() { support::Place("Kg1 Pf2 Pg2 Ph2 Ra1 kg8 pf7 pg7 ph7 ra8"); }
 
 inline void ClearRecords() {
   Messages.clear();

@@ -23,7 +23,7 @@ constexpr Colour BoxBackground = 0x0001;
 constexpr Colour Frame = 0xAD55;
 
 void OpenScreen() {
-  support::OpenHeadlessScreen();
+  support::OpenDummyScreen();
   SetFill(SolidFill, Sentinel);
   FillBar(0, 0, 639, 479);
 }

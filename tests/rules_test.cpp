@@ -7,26 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/position_support.h"
+
 namespace {
 
-void ClearPosition() {
-  Board = BoardGrid{};
-  PieceList1 = PieceList{};
-  PieceList2 = PieceList{};
-  PieceCount1 = 0;
-  PieceCount2 = 0;
-}
-
-// Adds a piece to the end of its side's list and puts its code on the board.
-PieceEntry Put(int side, PieceKind kind, const char* square) {
-  const PieceEntry entry{kind, static_cast<std::uint8_t>(square[0] - 'a' + 1),
-                         static_cast<std::uint8_t>(square[1] - '0')};
-  PieceList& list = side == 1 ? PieceList1 : PieceList2;
-  std::uint8_t& count = side == 1 ? PieceCount1 : PieceCount2;
-  list[++count] = entry;
-  Board[entry.File][entry.Rank] = static_cast<PieceCode>(side == 1 ? kind : kind + 64);
-  return entry;
-}
+using support::ClearPosition;
+using support::Place;
+using support::Put;
 
 std::string SquareName(int file, int rank) {
   return std::string{static_cast<char>('a' + file - 1), static_cast<char>('0' + rank)};
@@ -55,8 +42,7 @@ class RulesTest : public ::testing::Test {
 };
 
 TEST_F(RulesTest, SquareAndSideTests) {
-  Put(1, King, "a1");
-  Put(2, King, "h8");
+  Place("Ka1 kh8");
   EXPECT_EQ(PieceAt(1, 1), 6);
   EXPECT_EQ(PieceAt(8, 8), 70);
   EXPECT_EQ(PieceAt(0, 5), 0);
@@ -119,8 +105,7 @@ TEST_F(RulesTest, RemovalsCloseTheGapAndZeroTheFreedSlot) {
   EXPECT_EQ(list[3].Kind, 0);
 
   // A square held in both lists (never in a real game): side 1 loses it only.
-  Put(1, Rook, "c3");
-  Put(2, Rook, "c3");
+  Place("Rc3 rc3");
   RemovePieceAtSquare(3, 3);
   EXPECT_EQ(PieceCount1, 0);
   EXPECT_EQ(PieceCount2, 1);
@@ -131,30 +116,26 @@ TEST_F(RulesTest, RemovalsCloseTheGapAndZeroTheFreedSlot) {
 
 TEST_F(RulesTest, PawnMovesInOrderWithClasses) {
   const PieceEntry pawn = Put(1, Pawn, "e2");
-  Put(2, Knight, "d3");
-  Put(2, Knight, "f3");
+  Place("nd3 nf3");
   EXPECT_EQ(MovesOf(pawn, 1), (Names{"f3:5", "d3:5", "e3:1", "e4:1"}));
 
   Put(1, Rook, "e3");
   EXPECT_EQ(MovesOf(pawn, 1), (Names{"f3:5", "d3:5"}));
   ClearPosition();
-  Put(1, Pawn, "e2");
-  Put(2, Rook, "e4");
+  Place("Pe2 re4");
   EXPECT_EQ(MovesOf(pawn, 1), (Names{"e3:1"})) << "no straight capture";
 
   ClearPosition();
   const PieceEntry black = Put(2, Pawn, "b7");
   EXPECT_EQ(MovesOf(black, 2), (Names{"b6:1", "b5:1"}));
   const PieceEntry low = Put(2, Pawn, "d2");
-  Put(1, Rook, "c1");
-  Put(2, Rook, "e1");
+  Place("Rc1 re1");
   EXPECT_EQ(MovesOf(low, 2), (Names{"c1:5", "d1:5"})) << "promotion and capture are class 5";
 
   ClearPosition();
   const PieceEntry edgeA = Put(1, Pawn, "a7");
   const PieceEntry edgeH = Put(1, Pawn, "h6");
-  Put(2, Rook, "b8");
-  Put(2, Rook, "g7");
+  Place("rb8 rg7");
   EXPECT_EQ(MovesOf(edgeA, 1), (Names{"b8:5", "a8:5"}));
   EXPECT_EQ(MovesOf(edgeH, 1), (Names{"g7:5", "h7:1"}));
   const PieceEntry top = Put(1, Pawn, "c8");
@@ -172,22 +153,19 @@ TEST_F(RulesTest, PawnMovesInOrderWithClasses) {
 
 TEST_F(RulesTest, PieceMovesInTableOrder) {
   const PieceEntry rook = Put(1, Rook, "a1");
-  Put(1, Pawn, "a2");
-  Put(2, Bishop, "c1");
+  Place("Pa2 bc1");
   EXPECT_EQ(MovesOf(rook, 1), (Names{"b1:3", "c1:5"}));
 
   ClearPosition();
   const PieceEntry knight = Put(1, Knight, "a1");
   EXPECT_EQ(MovesOf(knight, 1), (Names{"c2:3", "b3:3"}));
   const PieceEntry centre = Put(2, Knight, "d4");
-  Put(2, Pawn, "f5");
-  Put(1, Pawn, "c2");
+  Place("pf5 Pc2");
   EXPECT_EQ(MovesOf(centre, 2), (Names{"f3:3", "b5:3", "b3:3", "e6:3", "e2:3", "c6:3", "c2:5"}));
 
   ClearPosition();
   const PieceEntry bishop = Put(1, Bishop, "c3");
-  Put(2, Pawn, "e5");
-  Put(1, Pawn, "b4");
+  Place("pe5 Pb4");
   EXPECT_EQ(MovesOf(bishop, 1), (Names{"b2:3", "a1:3", "d2:3", "e1:3", "d4:3", "e5:5"}));
 
   ClearPosition();
@@ -208,9 +186,7 @@ TEST_F(RulesTest, PieceMovesInTableOrder) {
 
   ClearPosition();
   const PieceEntry king = Put(1, King, "e1");
-  Put(2, Rook, "a2");
-  Put(2, Rook, "h1");
-  Put(1, Pawn, "f2");
+  Place("ra2 rh1 Pf2");
   EXPECT_EQ(MovesOf(king, 1), (Names{"d1:3", "f1:3", "d2:3", "e2:3"}))
       << "attacked squares are still generated";
   Put(2, King, "d2");
@@ -262,8 +238,7 @@ const char* const QueenSquares[] = {"c3", "g6", "d5", "b6", "h3", "b1", "h4", "e
 
 TEST_F(RulesTest, FifteenQueensFitTheMoveBuffer) {
   for (const char* square : QueenSquares) Put(1, Queen, square);
-  Put(1, King, "a7");
-  Put(2, King, "a8");
+  Place("Ka7 ka8");
   MoveBufferCount = 0;
   for (auto& counter : ClassCounts.Items) counter = 0;
   int total = 0;
@@ -301,9 +276,7 @@ TEST_F(RulesTest, MoveBufferHoldsFiveHundredTwelveMoves) {
 }
 
 TEST_F(RulesTest, MakeMovePromotesKeepingTheListIndex) {
-  Put(1, King, "a1");
-  Put(1, Pawn, "e7");
-  Put(1, Rook, "h1");
+  Place("Ka1 Pe7 Rh1");
   PromotionKind = Knight;
   MakeMove(Move{5, 7, 5, 8}, 1);
   EXPECT_EQ(Board[5][8], 2);
@@ -316,11 +289,7 @@ TEST_F(RulesTest, MakeMovePromotesKeepingTheListIndex) {
 }
 
 TEST_F(RulesTest, MakeMoveCapturesOntoTheLastRank) {
-  Put(1, King, "h1");
-  Put(1, Rook, "c1");
-  Put(1, Pawn, "a2");
-  Put(2, King, "h8");
-  Put(2, Pawn, "d2");
+  Place("Kh1 Rc1 Pa2 kh8 pd2");
   PromotionKind = Queen;
   MakeMove(Move{4, 2, 3, 1}, 2);
   EXPECT_EQ(Board[3][1], 69);
@@ -337,8 +306,7 @@ TEST_F(RulesTest, MakeMoveCapturesOntoTheLastRank) {
 TEST_F(RulesTest, MakeMoveCaptureShiftsTheVictimsList) {
   const char* squares[] = {"a2", "b2", "c3", "d2", "e2", "f2", "g2"};
   for (const char* square : squares) Put(1, Pawn, square);
-  Put(2, Rook, "c8");
-  Put(2, King, "h8");
+  Place("rc8 kh8");
   MakeMove(Move{3, 8, 3, 3}, 2);
   ASSERT_EQ(PieceCount1, 6);
   EXPECT_EQ(PieceList1[3].File, 4);
@@ -359,8 +327,7 @@ TEST_F(RulesTest, MakeMoveCaptureShiftsTheVictimsList) {
 }
 
 TEST_F(RulesTest, MakeMoveWithoutAMoverChangesOnlyTheCapture) {
-  Put(1, Rook, "a1");
-  Put(2, Knight, "a5");
+  Place("Ra1 na5");
   const BoardGrid before = Board;
   MakeMove(Move{2, 2, 1, 5}, 1);  // nothing of side 1 on b2
   EXPECT_EQ(PieceCount1, 1);
@@ -370,10 +337,7 @@ TEST_F(RulesTest, MakeMoveWithoutAMoverChangesOnlyTheCapture) {
 }
 
 TEST_F(RulesTest, KingAttackedThroughLinesAndPins) {
-  Put(1, King, "e1");
-  Put(1, Bishop, "e2");
-  Put(2, Rook, "e8");
-  Put(2, King, "a8");
+  Place("Ke1 Be2 re8 ka8");
   EXPECT_FALSE(KingAttacked(1)) << "the bishop shields the king";
   const BoardGrid board = Board;
   const PieceList list1 = PieceList1, list2 = PieceList2;
@@ -393,8 +357,7 @@ TEST_F(RulesTest, KingAttackedThroughLinesAndPins) {
 }
 
 TEST_F(RulesTest, KingAttackedByPawnsKingsAndCaptures) {
-  Put(1, King, "e1");
-  Put(2, King, "e8");
+  Place("Ke1 ke8");
   const PieceEntry pawn = Put(2, Pawn, "e2");
   EXPECT_FALSE(KingAttacked(1)) << "pawns do not attack straight ahead";
   Board[pawn.File][pawn.Rank] = 0;
@@ -409,24 +372,20 @@ TEST_F(RulesTest, KingAttackedByPawnsKingsAndCaptures) {
   Put(1, Pawn, "d7");
   EXPECT_TRUE(KingAttacked(2));
   ClearPosition();
-  Put(2, King, "e5");
-  Put(1, Pawn, "d6");
-  Put(1, Pawn, "e4");
+  Place("ke5 Pd6 Pe4");
   EXPECT_FALSE(KingAttacked(2));
   Put(1, Pawn, "f4");
   EXPECT_TRUE(KingAttacked(2));
 
   // Kings next to each other attack each other.
   ClearPosition();
-  Put(1, King, "d4");
-  Put(2, King, "e5");
+  Place("Kd4 ke5");
   EXPECT_TRUE(KingAttacked(1));
   EXPECT_TRUE(KingAttacked(2));
 }
 
 TEST_F(RulesTest, KingAttackedUsesTheLastKingAndAnswersFalseWithoutOne) {
-  Put(2, Rook, "a8");
-  Put(1, Pawn, "b2");
+  Place("ra8 Pb2");
   EXPECT_FALSE(KingAttacked(1)) << "a side without a king is never attacked";
   EXPECT_FALSE(KingAttacked(2));
   Put(1, King, "a1");  // attacked along the a-file

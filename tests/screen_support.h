@@ -62,9 +62,9 @@ inline Picture PictureIn(const Image& image, const Placement& place) {
   return picture;
 }
 
-// OpenHeadlessScreen: the game's screen under SDL's dummy driver, opened
+// OpenDummyScreen: the game's screen under SDL's dummy driver, opened
 // once for the whole suite.
-inline void OpenHeadlessScreen() {
+inline void OpenDummyScreen() {
   static bool open = false;
   if (!open) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -103,7 +103,7 @@ inline bool TextMatches(int x, int y, const std::string& text, Colour colour, Co
 // Reference: the screen as the game's own drawing code leaves it.
 template <typename Draw>
 Picture Reference(Draw draw) {
-  OpenHeadlessScreen();
+  OpenDummyScreen();
   ClearScreen();
   draw();
   Picture picture;

@@ -26,7 +26,7 @@ constexpr int Width = 640, Height = 480;
 constexpr Colour Sentinel = 0x1234;
 
 void OpenScreen() {
-  support::OpenHeadlessScreen();
+  support::OpenDummyScreen();
   ClearScreen();
 }
 

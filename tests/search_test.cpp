@@ -11,6 +11,7 @@
 #include "engine_support.h"
 
 using support::ParseMove;
+using support::Place;
 using support::Put;
 
 namespace {
@@ -279,9 +280,7 @@ TEST_F(SearchTest, AgreesWithThePlainAlgorithmFromTheRoot) {
 // ---- Worked by hand --------------------------------------------------------------------------
 
 TEST_F(SearchTest, NoMoveAtTheRootScoresMinusInfinityWithoutAProgressBar) {
-  Put(1, Pawn, "e4");
-  Put(2, Pawn, "e5");
-  Put(2, King, "h8");
+  Place("Pe4 pe5 kh8");
   EXPECT_EQ(SearchSide(1, true, SearchDepth), -Infinity);
   EXPECT_TRUE(support::ProgressBars.empty());
   EXPECT_TRUE(support::InfoTexts.empty());
@@ -294,8 +293,7 @@ TEST_F(SearchTest, NoMoveAtTheRootScoresMinusInfinityWithoutAProgressBar) {
 TEST_F(SearchTest, CountsEveryNodeOfASmallTree) {
   // King a1 (three moves) against king h8 (three moves), two plies, no cut:
   // the root, three replies and nine leaves.
-  Put(1, King, "a1");
-  Put(2, King, "h8");
+  Place("Ka1 kh8");
   EXPECT_EQ(SearchSide(1, true, 2), 100);
   EXPECT_EQ(NodesDone, 13);
   EXPECT_EQ(MovesGenerated, 12);
@@ -325,11 +323,7 @@ TEST_F(SearchTest, MateInOneScoresTheKingAndKeepsTheMove) {
 TEST_F(SearchTest, RootKingCaptureReturnsAtOnceAndLeavesTheBestLine) {
   // The knight's capture comes first in the order and becomes the best line;
   // the rook's capture of the king comes second and ends the search.
-  Put(1, Knight, "b1");
-  Put(1, Rook, "h1");
-  Put(1, King, "a3");
-  Put(2, Pawn, "c3");
-  Put(2, King, "h8");
+  Place("Nb1 Rh1 Ka3 pc3 kh8");
   EXPECT_EQ(SearchSide(1, true, SearchDepth), 10000);
   EXPECT_EQ(MoveText(BestLine[SearchDepth]), "b1-c3");
   EXPECT_EQ(support::InfoTexts.size(), 1u);
@@ -340,11 +334,7 @@ TEST_F(SearchTest, RootKingCaptureReturnsAtOnceAndLeavesTheBestLine) {
   // With the king capture first, nothing is shown and the best line stays empty.
   support::ClearPosition();
   ResetFigures();
-  Put(1, Rook, "h1");
-  Put(1, Knight, "b1");
-  Put(1, King, "a3");
-  Put(2, Pawn, "c3");
-  Put(2, King, "h8");
+  Place("Rh1 Nb1 Ka3 pc3 kh8");
   EXPECT_EQ(SearchSide(1, true, SearchDepth), 10000);
   EXPECT_EQ(MoveText(BestLine[SearchDepth]), "`0-`0");
   EXPECT_TRUE(support::InfoTexts.empty());
@@ -355,8 +345,7 @@ TEST_F(SearchTest, RootKingCaptureReturnsAtOnceAndLeavesTheBestLine) {
 TEST_F(SearchTest, EqualScoresKeepTheFirstMoveOfTheOrder) {
   // Two kings too far apart to meet within the horizon: every line scores
   // 100, so the first king move in generation order stays.
-  Put(1, King, "a1");
-  Put(2, King, "h8");
+  Place("Ka1 kh8");
   EXPECT_EQ(SearchSide(1, true, SearchDepth), 100);
   EXPECT_EQ(MoveText(BestLine[SearchDepth]), "a1-b1");
   ASSERT_EQ(support::InfoTexts.size(), 1u);
@@ -370,9 +359,7 @@ TEST_F(SearchTest, EqualScoresKeepTheFirstMoveOfTheOrder) {
 }
 
 TEST_F(SearchTest, PromotesToAQueenInsideTheSearchOnly) {
-  Put(1, King, "a1");
-  Put(1, Pawn, "e7");
-  Put(2, King, "h5");
+  Place("Ka1 Pe7 kh5");
   const support::Position before = support::SavePosition();
   // Two plies: e7-e8 as a queen (950) against the best of the king's replies.
   EXPECT_EQ(SearchSide(1, true, 2), 950 + 100);
@@ -382,9 +369,7 @@ TEST_F(SearchTest, PromotesToAQueenInsideTheSearchOnly) {
   EXPECT_TRUE(support::SamePosition(before, support::SavePosition()));
   // Side 2 promotes on rank 1.
   support::ClearPosition();
-  Put(2, King, "a8");
-  Put(2, Pawn, "d2");
-  Put(1, King, "h4");
+  Place("ka8 pd2 Kh4");
   EXPECT_EQ(SearchSide(2, true, 2), 950 + 100);
 }
 
@@ -394,8 +379,7 @@ TEST_F(SearchTest, FifteenQueensAndAKing) {
   const char* squares[] = {"f2", "c3", "d6", "g1", "a2", "h8", "e4", "a7",
                            "g5", "c8", "f7", "b5", "d1", "c1", "h3"};
   for (const char* square : squares) Put(1, Queen, square);
-  Put(1, King, "h1");
-  Put(2, King, "a8");
+  Place("Kh1 ka8");
   MoveBufferArray ordered;
   const int total = OrderedMoves(1, PieceList1, PieceCount1, ordered);
   EXPECT_EQ(total, 248);

@@ -6,6 +6,7 @@
 #include "engine_support.h"
 
 using support::ParseMove;
+using support::Place;
 using support::Put;
 
 namespace {
@@ -66,11 +67,7 @@ TEST_F(ValidateMoveTest, RefusesInTheOrderOfTheTests) {
 }
 
 TEST_F(ValidateMoveTest, NoCastlingAndNoEnPassant) {
-  Put(1, King, "e1");
-  Put(1, Rook, "h1");
-  Put(1, Pawn, "e5");
-  Put(2, King, "e8");
-  Put(2, Pawn, "d5");
+  Place("Ke1 Rh1 Pe5 ke8 pd5");
   Expect("e1-g1", 1, "That figure cannot be moved there, fool!");
   Expect("e5-d6", 1, "That figure cannot be moved there, fool!");
   Expect("e1-f1", 1, "");
@@ -80,30 +77,18 @@ TEST_F(ValidateMoveTest, NoCastlingAndNoEnPassant) {
 TEST_F(ValidateMoveTest, RefusesMovesThatLeaveTheKingAttacked) {
   // A bishop pinned on the e-file, a king walking next to the other king,
   // and a check that a pawn move leaves in place.
-  Put(1, King, "e1");
-  Put(1, Bishop, "e2");
-  Put(1, Pawn, "a2");
-  Put(2, Rook, "e8");
-  Put(2, King, "c3");
+  Place("Ke1 Be2 Pa2 re8 kc3");
   Expect("e2-d3", 1, "Yo kin' is in chess! haha :)");
   Expect("e1-d2", 1, "Yo kin' is in chess! haha :)");
   Expect("e1-f1", 1, "");
   // A refused earlier test still wins: the pinned bishop onto its own pawn.
   support::ClearPosition();
-  Put(1, King, "e1");
-  Put(1, Pawn, "a2");
-  Put(2, Rook, "e8");
-  Put(2, King, "h8");
+  Place("Ke1 Pa2 re8 kh8");
   Expect("a2-a3", 1, "Yo kin' is in chess! haha :)");
 }
 
 TEST_F(ValidateMoveTest, AnswersACheckByCaptureOrInterposition) {
-  Put(1, King, "e1");
-  Put(1, Rook, "a8");
-  Put(1, Knight, "c3");
-  Put(1, Pawn, "h2");
-  Put(2, Rook, "e8");
-  Put(2, King, "h8");
+  Place("Ke1 Ra8 Nc3 Ph2 re8 kh8");
   Expect("a8-e8", 1, "");
   Expect("c3-e4", 1, "");
   Expect("c3-e2", 1, "");
@@ -112,11 +97,7 @@ TEST_F(ValidateMoveTest, AnswersACheckByCaptureOrInterposition) {
 }
 
 TEST_F(ValidateMoveTest, TrialPromotionAndKingCaptureLeaveThePositionAlone) {
-  Put(1, King, "a1");
-  Put(1, Pawn, "e7");
-  Put(1, Rook, "h4");
-  Put(2, King, "h8");
-  Put(2, Knight, "d8");
+  Place("Ka1 Pe7 Rh4 kh8 nd8");
   PromotionKind = Knight;
   Expect("e7-e8", 1, "");
   Expect("e7-d8", 1, "");
