@@ -13,17 +13,8 @@ using support::Put;
 
 namespace {
 
-class ComputerMoveTest : public ::testing::Test {
+class ComputerMoveTest : public support::EngineTest {
  protected:
-  static void SetUpTestSuite() {
-    support::OpenHeadlessScreen();
-    BuildPieceSquareValues();
-  }
-  void SetUp() override {
-    support::ClearPosition();
-    support::ClearRecords();
-  }
-
   static void ExpectOneMessage(const char* text) {
     ASSERT_EQ(support::Messages.size(), 1u);
     EXPECT_EQ(support::Messages[0].Title, "Computer");

@@ -84,6 +84,17 @@ void Type(Child& child, const std::string& key, int times) {
   }
 }
 
+// PickAndDrop: the emulated pointer right and down to a piece, picked with
+// Space, then down to its square and dropped there.
+void PickAndDrop(Child& child, int right, int down, int further) {
+  Type(child, Right, right);
+  Type(child, Down, down);
+  Type(child, " ", 1);
+  Sleep(0.5);
+  Type(child, Down, further);
+  Type(child, " ", 1);
+}
+
 TEST_F(KeyboardEmulationTest, PersonMovesWithArrowsAndSpaceAndTheComputerAnswers) {
   Run(Probe, Headless);
   ASSERT_TRUE(WaitForOutput(Game, "Could Not find mouse!!! Falling back to emulation", 30))
@@ -97,12 +108,7 @@ TEST_F(KeyboardEmulationTest, PersonMovesWithArrowsAndSpaceAndTheComputerAnswers
 
   // The emulated pointer starts at (0, 0): e7's centre is near (342, 120)
   // on its 6-pixel grid, e5's near (342, 216).
-  Type(Game, Right, 57);
-  Type(Game, Down, 20);
-  Type(Game, " ", 1);
-  Sleep(0.5);
-  Type(Game, Down, 16);
-  Type(Game, " ", 1);
+  PickAndDrop(Game, 57, 20, 16);
 
   const auto moved = WaitForReport(Game, "person 2 ", 1, 30);
   ASSERT_TRUE(moved) << Game.Reports;
@@ -169,12 +175,7 @@ TEST_F(KeyboardEmulationTest, WaitingForThePersonCostsNoProcessorTime) {
   EXPECT_LT(entry, 0.01);
 
   // e2 and e1 on the emulation's grid: (342, 360) and (342, 408).
-  Type(Game, Right, 57);
-  Type(Game, Down, 60);
-  Type(Game, " ", 1);
-  Sleep(0.5);
-  Type(Game, Down, 8);
-  Type(Game, " ", 1);
+  PickAndDrop(Game, 57, 60, 8);
   Sleep(1.0);
   const double chooser = IdleShare(Game, 2.0);
   std::printf("idle in the promotion chooser: %.2f %% of a core\n", 100 * chooser);
@@ -431,6 +432,15 @@ EnvironmentChanges WindowEnvironment(const XvfbServer& x) {
       {"DISPLAY", x.Display}, {"SDL_VIDEODRIVER", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
 }
 
+// ExpectComputerOpened: the board (as Occupancy reads it) of the person's
+// first turn: all pieces there, Black's as at the start, White's not.
+void ExpectComputerOpened(const std::string& opening) {
+  EXPECT_EQ(opening.substr(0, 16), std::string(16, 'b'));
+  EXPECT_EQ(Count(opening, 'b'), 16);
+  EXPECT_EQ(Count(opening, 'w'), 16);
+  EXPECT_NE(opening.substr(48), std::string(16, 'w')) << "the computer has not moved";
+}
+
 class RealWindowTest : public GameTest {
  protected:
   void SetUp() override {
@@ -522,10 +532,7 @@ TEST_F(RealWindowTest, MouseMovesRefusalInABoxAndEscape) {
   const auto first = WaitForShot(TurnTimeout, isWaiting);
   ASSERT_TRUE(first) << Game.Output;
   const std::string opening = Occupancy(*first);
-  EXPECT_EQ(opening.substr(0, 16), std::string(16, 'b'));
-  EXPECT_EQ(Count(opening, 'b'), 16);
-  EXPECT_EQ(Count(opening, 'w'), 16);
-  EXPECT_NE(opening.substr(48), std::string(16, 'w')) << "the computer has not moved";
+  ExpectComputerOpened(opening);
 
   ClickSquare('e', 7);
   ClickSquare('e', 5);
@@ -643,10 +650,7 @@ TEST_F(InstalledGameTest, StartsFromAnEmptyFolderShowsTheBoardAndEndsWithItsWind
   });
   ASSERT_TRUE(first) << Game.Output;
   const std::string opening = Occupancy(*first);
-  EXPECT_EQ(opening.substr(0, 16), std::string(16, 'b'));
-  EXPECT_EQ(Count(opening, 'b'), 16);
-  EXPECT_EQ(Count(opening, 'w'), 16);
-  EXPECT_NE(opening.substr(48), std::string(16, 'w')) << "the computer has not moved";
+  ExpectComputerOpened(opening);
 
   ASSERT_TRUE(RequestClose(X.Display, Window));
   EXPECT_EQ(WaitForExit(Game, 30), 0) << Game.Output;

@@ -3,6 +3,7 @@
 // info texts shown (each still drawn by the real display).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -61,6 +62,20 @@ inline void ClearRecords() {
   ProgressBars.clear();
   InfoTexts.clear();
 }
+
+// EngineTest: a suite on the open screen with the evaluation's tables built;
+// each test starts from an empty board and no records.
+class EngineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    OpenHeadlessScreen();
+    BuildPieceSquareValues();
+  }
+  void SetUp() override {
+    ClearPosition();
+    ClearRecords();
+  }
+};
 
 }  // namespace support
 

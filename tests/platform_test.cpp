@@ -31,6 +31,7 @@
 #include "platform/sdl/console.h"
 #include "platform/sdl/sdl_host.h"
 #include "tests/pty_support.h"
+#include "tests/screen_support.h"
 
 extern char** environ;
 
@@ -434,11 +435,7 @@ TEST(NoDisplay, GraphicsErrorOnStandardOutput) {
 
 class Window : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    InitGraph(Driver64K, Mode640x480, "");
-    ASSERT_EQ(GraphResult(), 0);
-  }
+  static void SetUpTestSuite() { support::OpenDummyScreen(); }
   static void PushKey(SDL_Keycode key, Uint16 mod = KMOD_NONE) {
     SDL_Event event{};
     event.type = SDL_KEYDOWN;

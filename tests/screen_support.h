@@ -69,6 +69,7 @@ inline void OpenDummyScreen() {
   if (!open) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     InitGraph(Driver64K, Mode640x480, "");
+    ASSERT_EQ(GraphResult(), 0);
     open = true;
   }
 }

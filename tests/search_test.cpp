@@ -209,14 +209,10 @@ void RandomPosition(std::mt19937& random) {
   }
 }
 
-class SearchTest : public ::testing::Test {
+class SearchTest : public support::EngineTest {
  protected:
-  static void SetUpTestSuite() {
-    support::OpenHeadlessScreen();
-    BuildPieceSquareValues();
-  }
   void SetUp() override {
-    support::ClearPosition();
+    EngineTest::SetUp();
     ResetFigures();
   }
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "tests/screen_support.h"
 
 namespace {
 
@@ -20,11 +21,7 @@ constexpr Colour Ink = 0xF81F;
 
 class Surface : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    InitGraph(Driver64K, Mode640x480, "");
-    ASSERT_EQ(GraphResult(), 0);
-  }
+  static void SetUpTestSuite() { support::OpenDummyScreen(); }
   void SetUp() override { Fill(Paper); }
 
   static void Fill(Colour colour) {

@@ -72,6 +72,13 @@ inline void OpenScreen() {
     std::signal(signal, SIG_DFL);
 }
 
+// StartWithScreen: Start, then OpenScreen, for a target's initialisation.
+inline int StartWithScreen() {
+  Start();
+  OpenScreen();
+  return 0;
+}
+
 // WriteInput: the input as the named file of the temporary folder; answers
 // its path.
 inline const char* WriteInput(const char* name, const std::uint8_t* data, std::size_t size) {

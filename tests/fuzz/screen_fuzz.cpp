@@ -5,11 +5,7 @@
 #include "display/display.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Start();
-  fuzz::OpenScreen();
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartWithScreen(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const char* file = fuzz::WriteInput("PawnFix.x", data, size);
