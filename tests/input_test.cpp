@@ -20,6 +20,7 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/scripted/scripted.h"
+#include "tests/position_support.h"
 
 namespace {
 
@@ -74,22 +75,7 @@ void ScriptRanOut() {
 
 constexpr int Up = 72, Left = 75, Right = 77, Down = 80, PageDown = 81;
 
-void ClearPosition() {
-  for (int f = 1; f <= 8; ++f)
-    for (int r = 1; r <= 8; ++r) Board[f][r] = 0;
-  PieceList1 = {};
-  PieceList2 = {};
-  PieceCount1 = 0;
-  PieceCount2 = 0;
-}
-
-void Place(int side, PieceKind kind, int file, int rank) {
-  PieceList& list = side == 1 ? PieceList1 : PieceList2;
-  std::uint8_t& count = side == 1 ? PieceCount1 : PieceCount2;
-  ++count;
-  list[count] = {kind, static_cast<std::uint8_t>(file), static_cast<std::uint8_t>(rank)};
-  Board[file][rank] = static_cast<PieceCode>(side == 1 ? kind : kind + 64);
-}
+using support::ClearPosition;
 
 int CountOnBoard() {
   int n = 0;
@@ -430,9 +416,7 @@ TEST_F(PlayerMoveTest, EmulationMovesWithArrowsAndSpace) {
 
 TEST_F(PlayerMoveTest, PawnReachingTheLastRankBecomesTheChosenPiece) {
   ClearPosition();
-  Place(1, King, 8, 8);
-  Place(2, King, 1, 8);
-  Place(2, Pawn, 5, 2);
+  support::Place("Kh8 ka8 pe2");
   Event(10, 10, 0, 0);
   ClickSquare(5, 2);
   ClickSquare(5, 1);
@@ -498,10 +482,7 @@ TEST_F(PromotionTest, ChoicesAreDrawnInGrey) {
 
 TEST_F(PromotionTest, CheckPromotionOpensTheChooserOnlyForPawnsOnTheLastRank) {
   ClearPosition();
-  Place(2, Pawn, 5, 2);
-  Place(2, Knight, 2, 2);
-  Place(2, Pawn, 3, 3);
-  Place(1, Pawn, 7, 7);
+  support::Place("pe2 nb2 pc3 Pg7");
   PromotionKind = Knight;
   // No events are scripted: an opened chooser would run out of them.
   CheckPromotion({2, 2, 3, 1}, 2);
@@ -614,9 +595,7 @@ TEST_F(PointerOnScreenTest, OnePointerAfterARefusalAndWhenTheChooserOpens) {
   EXPECT_FALSE(PlayerMove(2));
 
   ClearPosition();
-  Place(1, King, 8, 8);
-  Place(2, King, 1, 8);
-  Place(2, Pawn, 5, 2);
+  support::Place("Kh8 ka8 pe2");
   DrawBoard(Board);
   Event(10, 10, 0, 0);
   ClickSquare(5, 2);
