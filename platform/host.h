@@ -35,7 +35,7 @@ struct Frame {
 
 // Host: one way of showing the screen and taking input. Every entry is set.
 struct Host {
-  const char* Name;  // "sdl", "web", "terminal", "scripted"
+  const char* Name;  // "sdl", "console", "web", "terminal", "scripted"
   // WantsDisplayThread: the core runs a display thread for this host.
   bool WantsDisplayThread;
   // Start: once, first of all: find a display a person can see; false with a
@@ -73,6 +73,7 @@ struct Host {
 
 // The hosts there are; each lives in its own folder and library.
 extern const Host SdlHost;
+extern const Host ConsoleHost;
 extern const Host WebHost;
 extern const Host TerminalHost;
 extern const Host ScriptedHost;

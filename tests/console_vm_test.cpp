@@ -1,9 +1,9 @@
 // The game on the Linux console, in a virtual machine: QEMU (no KVM) boots
-// the machine's kernel with an initramfs holding busybox, the game, its
-// libraries and Mesa, and the game runs on tty1 through SDL's KMS driver.
-// The suite moves the machine's mouse, tablet and keyboard through QMP,
-// judges what a person sees by screendumps, reads tty1's text, and has the
-// guest report the game's status and the console's modes after each run.
+// the machine's kernel with an initramfs holding busybox, udev, seatd, the
+// game and its libraries, and the game runs on tty1 through its console
+// host. The suite moves the machine's mouse, tablet and keyboard through
+// QMP, judges what a person sees by screendumps, reads tty1's text, and has
+// the guest report the game's status and the console's modes after each run.
 //
 // Skipped (one line) where QEMU, busybox, cpio or a readable kernel with its
 // modules is missing.
@@ -453,10 +453,15 @@ class ConsoleMachineTest : public FolderTest {
     Sleep(0.5);
   }
 
-  // Touch: an absolute pointer's press and release at a screen pixel, its
-  // whole axis range (0..32767) across the screen.
+  // Touch: an absolute pointer's press and release on a pixel of the
+  // game's picture: the tablet's whole axis range (0..32767) spans the
+  // display, and the picture lies centred in it at its own scale.
   void Touch(int x, int y) {
-    const int ax = (2 * x + 1) * 32768 / 1280, ay = (2 * y + 1) * 32768 / 960;
+    const Placement place = PlacementIn(ConsoleWidth, ConsoleHeight);
+    const double displayX = place.X + (x + 0.5) * place.W / 640;
+    const double displayY = place.Y + (y + 0.5) * place.H / 480;
+    const int ax = static_cast<int>(displayX * 32768 / ConsoleWidth);
+    const int ay = static_cast<int>(displayY * 32768 / ConsoleHeight);
     Machine.Input({Absolute("x", ax), Absolute("y", ay), LeftButton(true)});
     Sleep(0.1);
     Machine.Input({LeftButton(false)});
@@ -471,6 +476,27 @@ class ConsoleMachineTest : public FolderTest {
       Machine.Input({KeyEvent(qcode, false)});
       Sleep(0.1);
     }
+  }
+
+  // TabletGame: e7-e5 tapped with a USB tablet on a virtio-gpu display of
+  // the size given, then Esc.
+  void TabletGame(int width, int height) {
+    Boot({"-device",
+          "virtio-gpu-pci,xres=" + std::to_string(width) + ",yres=" + std::to_string(height),
+          "-device", "qemu-xhci", "-device", "usb-tablet"},
+         "virtio_pci virtio_gpu evdev xhci_pci usbhid hid_generic", 2);
+    ASSERT_EQ(ConsoleWidth, width);
+    ASSERT_EQ(ConsoleHeight, height);
+    StartGame();
+    const std::string opening = WaitForPersonsTurn();
+    ASSERT_FALSE(opening.empty());
+    Touch(SquareX('e'), SquareY(7));
+    Touch(SquareX('e'), SquareY(5));
+    ExpectAnswer(opening);
+    Press("esc");
+    Sleep(1);
+    Touch(600, 100);
+    ExpectConsoleBack(GameEnded(30), 0);
   }
 
   std::string Release;
@@ -540,20 +566,10 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
   }
 }
 
-// virtio-gpu with a USB tablet: the board answers clicks where they land.
-TEST_F(ConsoleMachineTest, TabletOnVirtioGpu) {
-  Boot({"-device", "virtio-gpu-pci", "-device", "qemu-xhci", "-device", "usb-tablet"},
-       "virtio_pci virtio_gpu evdev xhci_pci usbhid hid_generic", 2);
-  StartGame();
-  const std::string opening = WaitForPersonsTurn();
-  ASSERT_FALSE(opening.empty());
-  Touch(SquareX('e'), SquareY(7));
-  Touch(SquareX('e'), SquareY(5));
-  ExpectAnswer(opening);
-  Press("esc");
-  Sleep(1);
-  Touch(600, 100);
-  ExpectConsoleBack(GameEnded(30), 0);
-}
+// virtio-gpu with a USB tablet: the board answers taps where they land on
+// displays that are not a whole multiple of the picture (the picture
+// centred with bars above and below, or beside it).
+TEST_F(ConsoleMachineTest, TabletOnVirtioGpu1280x800) { TabletGame(1280, 800); }
+TEST_F(ConsoleMachineTest, TabletOnVirtioGpu800x480) { TabletGame(800, 480); }
 
 }  // namespace

@@ -28,7 +28,6 @@
 #include <vector>
 
 #include "display/display.h"
-#include "platform/sdl/console.h"
 #include "platform/sdl/sdl_host.h"
 #include "tests/pty_support.h"
 #include "tests/screen_support.h"
@@ -553,39 +552,3 @@ TEST_F(Window, PointsMapBetweenWindowAndScreen) {
 }
 
 }  // namespace
-
-// An absolute pointer's whole range spans the screen: its ends are the
-// screen's first and last pixels, values beyond them stay on the screen,
-// and ranges need not start at 0.
-TEST(ConsolePointer, AbsoluteAxesSpanTheScreen) {
-  EXPECT_EQ(AxisToScreen(0, 0, 32767, 640), 0);
-  EXPECT_EQ(AxisToScreen(32767, 0, 32767, 640), 639);
-  EXPECT_EQ(AxisToScreen(16384, 0, 32767, 640), 320);
-  EXPECT_EQ(AxisToScreen(-5, 0, 32767, 640), 0);
-  EXPECT_EQ(AxisToScreen(40000, 0, 32767, 480), 479);
-  // A touchscreen from -2048 to 2047: 4096 values over 480 rows.
-  EXPECT_EQ(AxisToScreen(-2048, -2048, 2047, 480), 0);
-  EXPECT_EQ(AxisToScreen(0, -2048, 2047, 480), 240);
-  EXPECT_EQ(AxisToScreen(2047, -2048, 2047, 480), 479);
-  // Each of a small range's values gets an equal share of the pixels.
-  for (int value = 0; value < 4; ++value) EXPECT_EQ(AxisToScreen(value, 0, 3, 640), value * 160);
-  // The widest range cannot overflow.
-  EXPECT_EQ(AxisToScreen(2147483647, -2147483647 - 1, 2147483647, 640), 639);
-  EXPECT_EQ(AxisToScreen(5, 5, 5, 640), 0);
-}
-
-// A finger drawn across a touchpad's whole width moves the pointer across the
-// screen's, however slowly: the parts of a pixel add up, either way.
-TEST(ConsolePointer, SlowTouchpadMovementsAddUp) {
-  for (const int step : {1, 3, 7, 100}) {
-    long long carry = 0;
-    int moved = 0;
-    for (int at = 0; at + step <= 3000; at += step) moved += PadToScreen(step, 0, 2999, 640, carry);
-    EXPECT_NEAR(moved, 3000 / step * step * 640 / 3000, 1) << "steps of " << step;
-    for (int at = 0; at + step <= 3000; at += step)
-      moved += PadToScreen(-step, 0, 2999, 640, carry);
-    EXPECT_NEAR(moved, 0, 1) << "steps of " << step << " back";
-  }
-  long long carry = 0;
-  EXPECT_EQ(PadToScreen(5, 7, 7, 640, carry), 0);
-}

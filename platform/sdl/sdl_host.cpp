@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/sdl/console.h"
 
 namespace {
 
@@ -65,14 +64,17 @@ bool Invisible(const char* driver) {
          SDL_strcasecmp(driver, "offscreen") == 0 || SDL_strcasecmp(driver, "evdev") == 0;
 }
 
+// OnConsoleDriver: SDL's own console driver, which needs OpenGL and takes
+// the keyboard without a seat; the console host shows the console instead.
+bool OnConsoleDriver(const char* driver) {
+  return driver != nullptr && SDL_strcasecmp(driver, "kmsdrm") == 0;
+}
+
 // OpenVideo: SDL's video on a driver that shows something to a person.
 // Without SDL_VIDEODRIVER in the environment the drivers are tried in SDL's
 // order, leaving out those that show nothing (SDL would quietly fall back
 // to them) and Wayland where no Wayland session can exist.
 bool OpenVideo(std::string& reason) {
-  // On a virtual console the graphics libraries' loader lines would be
-  // written over its text.
-  ConsoleQuiet quiet;
   if (std::getenv("SDL_VIDEODRIVER") != nullptr) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       reason = SDL_GetError();
@@ -84,6 +86,11 @@ bool OpenVideo(std::string& reason) {
       SDL_Quit();
       return false;
     }
+    if (OnConsoleDriver(driver)) {
+      reason = "the console is shown by the console host, not SDL";
+      SDL_Quit();
+      return false;
+    }
     return true;
   }
   bool wayland =
@@ -91,7 +98,9 @@ bool OpenVideo(std::string& reason) {
   std::string tried;
   for (int index = 0; index < SDL_GetNumVideoDrivers(); ++index) {
     std::string driver = SDL_GetVideoDriver(index);
-    if (Invisible(driver.c_str()) || (driver == "wayland" && !wayland)) continue;
+    if (Invisible(driver.c_str()) || OnConsoleDriver(driver.c_str()) ||
+        (driver == "wayland" && !wayland))
+      continue;
     SDL_SetHint(SDL_HINT_VIDEODRIVER, driver.c_str());
     if (SDL_Init(SDL_INIT_VIDEO) == 0) return true;
     tried += (tried.empty() ? "" : "; ") + std::string(SDL_GetError());
@@ -243,8 +252,7 @@ int ButtonBit(Uint8 button) {
 }
 
 void HandlePointer(SdlState& s, const SDL_Event& event) {
-  // On the console the pointing devices are read directly.
-  if (!s.PointerOpen || OnConsole()) return;
+  if (!s.PointerOpen) return;
   int windowX, windowY;
   if (event.type == SDL_MOUSEMOTION) {
     windowX = event.motion.x;
@@ -313,9 +321,7 @@ bool Start(std::string& reason) {
   SdlState& s = Sdl();
   // The core installs its own signal handlers (they restore the terminal).
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  RecordConsole();
   if (!OpenVideo(reason)) return false;
-  if (SDL_strcasecmp(SDL_GetCurrentVideoDriver(), "KMSDRM") == 0) TakeConsole();
   // The window's keys and the terminal's are one stream. Only now: a host
   // tried after this one may read the terminal itself.
   StartTtyInput();
@@ -334,20 +340,13 @@ bool OpenScreen(std::string& reason) {
   CloseWindow(s);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  ConsoleQuiet quiet;
-  SDL_DisplayMode mode;
-  if (OnConsole() && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
-    // The console keeps its display's mode; the picture is centred in it.
-    s.Window = SDL_CreateWindow("kelvar", 0, 0, mode.w, mode.h, SDL_WINDOW_FULLSCREEN_DESKTOP);
-  } else {
-    // The largest whole scale that fits the desktop keeps every pixel square.
-    int scale = 1;
-    SDL_Rect usable;
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
-      scale = std::max(1, std::min(usable.w / ScreenWidth, usable.h / ScreenHeight));
-    s.Window = SDL_CreateWindow("kelvar", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                ScreenWidth * scale, ScreenHeight * scale, SDL_WINDOW_RESIZABLE);
-  }
+  // The largest whole scale that fits the desktop keeps every pixel square.
+  int scale = 1;
+  SDL_Rect usable;
+  if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
+    scale = std::max(1, std::min(usable.w / ScreenWidth, usable.h / ScreenHeight));
+  s.Window = SDL_CreateWindow("kelvar", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              ScreenWidth * scale, ScreenHeight * scale, SDL_WINDOW_RESIZABLE);
   if (s.Window == nullptr) {
     reason = SDL_GetError();
     return false;
@@ -363,8 +362,6 @@ bool OpenScreen(std::string& reason) {
     CloseWindow(s);
     return false;
   }
-  // The console's own text drawing stops while the game shows.
-  ConsoleGraphics(true);
   SDL_StartTextInput();
   UpdateWindowSize(s);
   return true;
@@ -385,7 +382,6 @@ void CheckLeaksWhileLoaded() {
 void CloseScreen() {
   CheckLeaksWhileLoaded();
   CloseWindow(Sdl());
-  ConsoleGraphics(false);
 }
 
 void Present(const Frame& frame) {
@@ -407,12 +403,7 @@ void Present(const Frame& frame) {
 void Pump(int timeoutMilliseconds) {
   SdlState& s = Sdl();
   SDL_Event event;
-  if (OnConsole()) {
-    // SDL's console driver cannot block: the input devices are polled here.
-    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
-      timeoutMilliseconds = 0;
-    WaitForConsoleInput(timeoutMilliseconds);
-  } else if (s.Waits && s.Window != nullptr) {
+  if (s.Waits && s.Window != nullptr) {
     int got = timeoutMilliseconds < 0 ? SDL_WaitEvent(&event)
                                       : SDL_WaitEventTimeout(&event, timeoutMilliseconds);
     if (got != 0) HandleEvent(s, event);
@@ -430,10 +421,6 @@ void Pump(int timeoutMilliseconds) {
 void Wake() {
   SdlState& s = Sdl();
   if (!s.Alive) return;
-  if (OnConsole()) {
-    WakeConsole();
-    return;
-  }
   if (!s.Waits) return;
   SDL_Event event{};
   event.type = s.WakeEventType;
@@ -444,8 +431,6 @@ bool OpenPointer() {
   // The pointer exists only on a display a person can see.
   SdlState& s = Sdl();
   if (Invisible(SDL_GetCurrentVideoDriver())) return false;
-  // On the console: only when a pointing device was there at start.
-  if (OnConsole() && !HasPointingDevice()) return false;
   s.PointerOpen = true;
   SDL_ShowCursor(SDL_DISABLE);
   return true;
@@ -453,10 +438,6 @@ bool OpenPointer() {
 
 void WarpPointer(int x, int y) {
   SdlState& s = Sdl();
-  if (OnConsole()) {
-    ConsolePointerAt(x, y);
-    return;
-  }
   // Warping to where the pointer already is would only echo one more movement.
   if (s.Window == nullptr || (x == s.PointerX && y == s.PointerY)) return;
   int windowX, windowY;
@@ -471,7 +452,6 @@ void Stop() {
   CloseWindow(s);
   s.Alive = false;
   SDL_Quit();
-  // SDL gave the keyboard back; the display mode as well.
   RestoreTerminal();
 }
 
