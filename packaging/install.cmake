@@ -85,10 +85,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# On the Linux console SDL opens these at run time (not linked, so not in
-# the shared-library dependencies): the input devices through libudev, and
-# the screen through Mesa's GBM, EGL and OpenGL with its DRI drivers.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libudev1, libgbm1, libegl1, libegl-mesa0, libgl1, libgl1-mesa-dri")
+# The console host's libraries are linked, so the shared-library
+# dependencies name them; the seat's manager is libseat's own dependency
+# (logind, or seatd). Neither the console nor the window needs Mesa.
 # The extended description; CPack puts the summary above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "kelvar is a single-player chess game. You play Black against the computer
 on a 640x480 board in a window, moving with the mouse or with the arrow keys

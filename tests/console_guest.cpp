@@ -13,6 +13,7 @@
 //   cpu PID                 "@cpu TICKS HZ UPTIME": the process's user and
 //                           system time in clock ticks, the ticks a second,
 //                           and the seconds since the guest booted
+//   memory PID              "@memory KB": the process's resident memory
 
 #include <fcntl.h>
 #include <linux/kd.h>
@@ -117,6 +118,16 @@ int Cpu(const char* pid) {
   return 0;
 }
 
+int Memory(const char* pid) {
+  std::ifstream in(std::string("/proc/") + pid + "/status");
+  std::string line;
+  long kilobytes = -1;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) kilobytes = std::stol(line.substr(6));
+  std::printf("@memory %ld\n", kilobytes);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +135,8 @@ int main(int argc, char** argv) {
   if (command == "run" && argc > 3) return Run(argv + 2);
   if (command == "text") return Text();
   if (command == "cpu" && argc > 2) return Cpu(argv[2]);
-  std::fprintf(stderr, "usage: kelvar-console-guest run DIR PROGRAM [ARGS] | text | cpu PID\n");
+  if (command == "memory" && argc > 2) return Memory(argv[2]);
+  std::fprintf(stderr,
+               "usage: kelvar-console-guest run DIR PROGRAM [ARGS] | text | cpu PID | memory PID\n");
   return 2;
 }

@@ -2,12 +2,12 @@
 // picture, which keys reach the game as what, and how a row of the picture
 // is drawn into a display buffer.
 
+#include "platform/console/console.h"
+
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <vector>
-
-#include "platform/console/console.h"
 
 namespace {
 
@@ -25,14 +25,14 @@ TEST(ConsolePoints, DisplayPointsLandOnThePictureUnderThem) {
       {1280, 800, 0, 160, 0, 0},
       {1280, 800, 1279.9, 1119.9, 639, 479},
       {1280, 800, 320 + 216.5, 160 + 96.5, 216, 96},
-      {1280, 800, 640, 10, 320, 0},       // the bar above: the top edge
-      {1280, 800, 640, 799, 320, 479},    // the bar below: the bottom edge
-      {1280, 800, -50, -1e12, 0, 0},      // wild values stay on an edge
+      {1280, 800, 640, 10, 320, 0},     // the bar above: the top edge
+      {1280, 800, 640, 799, 320, 479},  // the bar below: the bottom edge
+      {1280, 800, -50, -1e12, 0, 0},    // wild values stay on an edge
       // 800x480: scale 1, the picture at (80, 0).
       {800, 480, 80, 0, 0, 0},
       {800, 480, 80 + 300.5, 200.5, 300, 200},
-      {800, 480, 10, 240, 0, 240},        // the bar at the left
-      {800, 480, 799, 479, 639, 479},     // the bar at the right
+      {800, 480, 10, 240, 0, 240},     // the bar at the left
+      {800, 480, 799, 479, 639, 479},  // the bar at the right
       // 1920x1080: scale 2, the picture at (320, 60).
       {1920, 1080, 320 + 2 * 100, 60 + 2 * 50, 100, 50},
       // 1280x1024: scale 2, the picture at (0, 32).
@@ -59,16 +59,26 @@ TEST(ConsoleKeys, LayoutKeysBecomeTheGamesCodes) {
     std::vector<int> Codes;
   };
   const Case cases[] = {
-      {XKB_KEY_Up, 0, false, {0, 72}},          {XKB_KEY_KP_Down, 0, false, {0, 80}},
-      {XKB_KEY_Right, 0, false, {0, 77}},       {XKB_KEY_KP_Left, 0, false, {0, 75}},
-      {XKB_KEY_Page_Down, 0, false, {0, 81}},   {XKB_KEY_Escape, 27, false, {27}},
-      {XKB_KEY_Return, 13, false, {13}},        {XKB_KEY_KP_Enter, 13, false, {13}},
-      {XKB_KEY_BackSpace, 8, false, {8}},       {XKB_KEY_Tab, 9, false, {9}},
-      {XKB_KEY_space, ' ', false, {' '}},       {XKB_KEY_q, 'q', false, {'q'}},
-      {XKB_KEY_Q, 'Q', false, {'Q'}},           {XKB_KEY_c, 3, true, {3}},
-      {XKB_KEY_C, 'C', true, {3}},              {XKB_KEY_z, 'z', false, {'z'}},
-      {XKB_KEY_adiaeresis, 0xe4, false, {}},    {XKB_KEY_Shift_L, 0, false, {}},
-      {XKB_KEY_F5, 0, false, {}},               {XKB_KEY_KP_5, '5', false, {'5'}},
+      {XKB_KEY_Up, 0, false, {0, 72}},
+      {XKB_KEY_KP_Down, 0, false, {0, 80}},
+      {XKB_KEY_Right, 0, false, {0, 77}},
+      {XKB_KEY_KP_Left, 0, false, {0, 75}},
+      {XKB_KEY_Page_Down, 0, false, {0, 81}},
+      {XKB_KEY_Escape, 27, false, {27}},
+      {XKB_KEY_Return, 13, false, {13}},
+      {XKB_KEY_KP_Enter, 13, false, {13}},
+      {XKB_KEY_BackSpace, 8, false, {8}},
+      {XKB_KEY_Tab, 9, false, {9}},
+      {XKB_KEY_space, ' ', false, {' '}},
+      {XKB_KEY_q, 'q', false, {'q'}},
+      {XKB_KEY_Q, 'Q', false, {'Q'}},
+      {XKB_KEY_c, 3, true, {3}},
+      {XKB_KEY_C, 'C', true, {3}},
+      {XKB_KEY_z, 'z', false, {'z'}},
+      {XKB_KEY_adiaeresis, 0xe4, false, {}},
+      {XKB_KEY_Shift_L, 0, false, {}},
+      {XKB_KEY_F5, 0, false, {}},
+      {XKB_KEY_KP_5, '5', false, {'5'}},
   };
   for (const Case& c : cases) {
     std::uint8_t codes[2] = {0xff, 0xff};
@@ -105,10 +115,13 @@ TEST(ConsoleDisplay, RowsAreDrawnAtThePicturesPlaceAndScale) {
     const int pitch = width * 4 + 64;  // drivers pad their rows
     std::vector<std::uint32_t> buffer(static_cast<std::size_t>(pitch / 4 * height), 0x123456);
     std::vector<std::uint16_t> row(ScreenWidth);
-    for (int x = 0; x < ScreenWidth; ++x) row[static_cast<std::size_t>(x)] = x % 2 ? 0xf800 : 0x001f;
+    for (int x = 0; x < ScreenWidth; ++x)
+      row[static_cast<std::size_t>(x)] = x % 2 ? 0xf800 : 0x001f;
     const int y = 479;
     ConvertRow(row.data(), y, picture, reinterpret_cast<std::uint8_t*>(buffer.data()), pitch);
-    const auto at = [&](int px, int py) { return buffer[static_cast<std::size_t>(py * pitch / 4 + px)]; };
+    const auto at = [&](int px, int py) {
+      return buffer[static_cast<std::size_t>(py * pitch / 4 + px)];
+    };
     int drawn = 0;
     for (int py = 0; py < height; ++py)
       for (int px = 0; px < pitch / 4; ++px) {

@@ -429,6 +429,13 @@ class ConsoleMachineTest : public FolderTest {
            (after - before);
   }
 
+  // ResidentKilobytes: the game's resident memory now, -1 when unknown.
+  long ResidentKilobytes() {
+    Machine.Send("kelvar-console-guest memory " + std::to_string(GamePid));
+    const auto line = Machine.Expect("@memory ", 30);
+    return line ? std::stol(line->substr(8)) : -1;
+  }
+
   // PointAt: a relative pointer to the top-left corner, then to a screen
   // pixel, in steps the emulated mouse's small queue takes whole.
   void PointAt(int x, int y) {
@@ -541,7 +548,8 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     const std::string opening = WaitForPersonsTurn();
     ASSERT_FALSE(opening.empty());
     const double idle = IdleShare();
-    std::fprintf(stderr, "mouse: %.2f %% of a core while waiting\n", idle * 100);
+    std::fprintf(stderr, "mouse: %.2f %% of a core while waiting, %ld kB resident\n",
+                 idle * 100, ResidentKilobytes());
     EXPECT_LT(idle, 0.01);
     PointAt(SquareX('e'), SquareY(7));
     Click();

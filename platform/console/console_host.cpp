@@ -117,5 +117,5 @@ void Stop() {
 }  // namespace
 
 const Host ConsoleHost = {
-    "console", true, Start, OpenScreen, CloseScreen, Present, Pump, Wake, OpenPointer, WarpPointer,
-    Stop,      SystemMilliseconds, SystemTimeOfDay};
+    "console", true,        Start,       OpenScreen, CloseScreen,        Present,        Pump,
+    Wake,      OpenPointer, WarpPointer, Stop,       SystemMilliseconds, SystemTimeOfDay};

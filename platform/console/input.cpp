@@ -34,10 +34,10 @@ struct InputState {
   xkb_keymap* Keymap = nullptr;
   xkb_state* Keys = nullptr;
   std::array<OpenDevice, MaxOpen> Open;
-  int Pointing = 0;               // pointing devices there now
-  double X = 0, Y = 0;            // the arrow, in screen pixels with fractions
-  bool Touching = false;          // a touch holds the left button
-  std::int32_t TouchSlot = -1;    // the touch that does
+  int Pointing = 0;             // pointing devices there now
+  double X = 0, Y = 0;          // the arrow, in screen pixels with fractions
+  bool Touching = false;        // a touch holds the left button
+  std::int32_t TouchSlot = -1;  // the touch that does
 };
 
 InputState In;
@@ -138,14 +138,12 @@ void Button(std::uint32_t button, bool pressed) {
                   : button == BTN_RIGHT  ? MouseRight
                   : button == BTN_MIDDLE ? MouseMiddle
                                          : 0;
-  if (bit != 0)
-    QueuePointerButton(static_cast<int>(In.X), static_cast<int>(In.Y), bit, pressed);
+  if (bit != 0) QueuePointerButton(static_cast<int>(In.X), static_cast<int>(In.Y), bit, pressed);
 }
 
 void Key(libinput_event_keyboard* event) {
   const std::uint32_t code = libinput_event_keyboard_get_key(event) + 8;
-  const bool pressed =
-      libinput_event_keyboard_get_key_state(event) == LIBINPUT_KEY_STATE_PRESSED;
+  const bool pressed = libinput_event_keyboard_get_key_state(event) == LIBINPUT_KEY_STATE_PRESSED;
   if (pressed) {
     const xkb_keysym_t keysym = xkb_state_key_get_one_sym(In.Keys, code);
     const bool control =
@@ -181,8 +179,8 @@ void Pointer(libinput_event* event) {
       break;
     }
     case LIBINPUT_EVENT_POINTER_MOTION_ABSOLUTE:
-      MoveTo(libinput_event_pointer_get_absolute_x_transformed(pointer,
-                                                               static_cast<unsigned>(DisplayWidth())),
+      MoveTo(libinput_event_pointer_get_absolute_x_transformed(
+                 pointer, static_cast<unsigned>(DisplayWidth())),
              libinput_event_pointer_get_absolute_y_transformed(
                  pointer, static_cast<unsigned>(DisplayHeight())));
       break;
@@ -225,7 +223,8 @@ void Tablet(libinput_event* event) {
          libinput_event_tablet_tool_get_y_transformed(tool, height));
   const libinput_event_type type = libinput_event_get_type(event);
   if (type == LIBINPUT_EVENT_TABLET_TOOL_TIP)
-    Button(BTN_LEFT, libinput_event_tablet_tool_get_tip_state(tool) == LIBINPUT_TABLET_TOOL_TIP_DOWN);
+    Button(BTN_LEFT,
+           libinput_event_tablet_tool_get_tip_state(tool) == LIBINPUT_TABLET_TOOL_TIP_DOWN);
   if (type == LIBINPUT_EVENT_TABLET_TOOL_BUTTON)
     Button(libinput_event_tablet_tool_get_button(tool),
            libinput_event_tablet_tool_get_button_state(tool) == LIBINPUT_BUTTON_STATE_PRESSED);
@@ -277,7 +276,8 @@ bool OpenInput(std::string& reason) {
   }
   // libinput's own lines would be written over the console's picture.
   libinput_log_set_priority(In.Context, LIBINPUT_LOG_PRIORITY_ERROR);
-  libinput_log_set_handler(In.Context, [](libinput*, libinput_log_priority, const char*, va_list) {});
+  libinput_log_set_handler(In.Context,
+                           [](libinput*, libinput_log_priority, const char*, va_list) {});
   if (libinput_udev_assign_seat(In.Context, "seat0") != 0) {
     reason = "the input devices of seat0 could not be listed (libinput)";
     return false;

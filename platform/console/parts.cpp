@@ -88,9 +88,9 @@ std::uint32_t ToXrgb(std::uint16_t colour) {
 void ConvertRow(const std::uint16_t* row, int y, const PictureRect& picture, std::uint8_t* buffer,
                 int pitch) {
   const int scale = std::max(1, picture.W / ScreenWidth);
-  auto* first = reinterpret_cast<std::uint32_t*>(buffer + static_cast<long>(picture.Y + y * scale) *
-                                                              pitch) +
-                picture.X;
+  auto* first =
+      reinterpret_cast<std::uint32_t*>(buffer + static_cast<long>(picture.Y + y * scale) * pitch) +
+      picture.X;
   std::uint32_t* out = first;
   for (int x = 0; x < ScreenWidth; ++x) {
     const std::uint32_t pixel = ToXrgb(row[x]);

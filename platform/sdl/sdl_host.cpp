@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 
-
 namespace {
 
 // InvisiblePollPeriod: milliseconds between looks at SDL's event queue when
