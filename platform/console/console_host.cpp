@@ -88,7 +88,9 @@ void Pump(int timeoutMilliseconds) {
       DispatchSeat();
     } else if (ready[i].fd == DisplayFd()) {
       DispatchDisplay();
-    } else if (SeatActive()) {
+    } else {
+      // Always read: a descriptor left full would wake every poll while
+      // away (libinput has no devices open then, so nothing is handed on).
       DispatchInput();
     }
   }
