@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   if (command == "text") return Text();
   if (command == "cpu" && argc > 2) return Cpu(argv[2]);
   if (command == "memory" && argc > 2) return Memory(argv[2]);
-  std::fprintf(stderr,
-               "usage: kelvar-console-guest run DIR PROGRAM [ARGS] | text | cpu PID | memory PID\n");
+  std::fprintf(
+      stderr, "usage: kelvar-console-guest run DIR PROGRAM [ARGS] | text | cpu PID | memory PID\n");
   return 2;
 }

@@ -548,8 +548,8 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     const std::string opening = WaitForPersonsTurn();
     ASSERT_FALSE(opening.empty());
     const double idle = IdleShare();
-    std::fprintf(stderr, "mouse: %.2f %% of a core while waiting, %ld kB resident\n",
-                 idle * 100, ResidentKilobytes());
+    std::fprintf(stderr, "mouse: %.2f %% of a core while waiting, %ld kB resident\n", idle * 100,
+                 ResidentKilobytes());
     EXPECT_LT(idle, 0.01);
     PointAt(SquareX('e'), SquareY(7));
     Click();
