@@ -137,6 +137,8 @@ TEST(TerminalInputTest, ChoiceOfModeAndMouse) {
   answers.Kitty = true;
   EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Kitty);
   answers.Sixel = true;
+  EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Kitty) << "both offered: kitty graphics";
+  answers.Kitty = false;
   EXPECT_EQ(ChooseMode(answers, 8, 16), TerminalMode::Sixel);
   // Without the size of a cell in pixels no pixel picture can be placed.
   EXPECT_EQ(ChooseMode(answers, 0, 0), TerminalMode::Symbols);
@@ -156,6 +158,34 @@ TEST(TerminalInputTest, ChoiceOfModeAndMouse) {
   EXPECT_FALSE(UsableTerm(nullptr));
   EXPECT_FALSE(UsableTerm("dumb"));
   EXPECT_TRUE(UsableTerm("tmux-256color"));
+}
+
+TEST(TerminalInputTest, SixelLimitsAreReadAndEachModeEntersWithItsOwnSequencesOnly) {
+  struct Case {
+    std::string Bytes;
+    int Width, Height, Registers;
+  };
+  for (const Case& c :
+       {Case{"\x1b[?2;0;1000;988S\x1b[?1;0;256S", 1000, 988, 256}, Case{"\x1b[?1;0;16S", 0, 0, 16},
+        // Failures (status 3) and a short answer tell nothing.
+        Case{"\x1b[?2;3;0S\x1b[?1;3;0S\x1b[?2;0;800S", 0, 0, 0}}) {
+    SCOPED_TRACE(c.Bytes.substr(1));
+    const Filtered f = FilterInPieces("x" + c.Bytes + "\x1b[?62;4cy", 3);
+    EXPECT_EQ(f.Keys, "xy");
+    EXPECT_EQ(f.Answers.SixelWidth, c.Width);
+    EXPECT_EQ(f.Answers.SixelHeight, c.Height);
+    EXPECT_EQ(f.Answers.Registers, c.Registers);
+  }
+  EXPECT_NE(std::string(SixelQueries).find("\x1b[?2;1;0S"), std::string::npos);
+  EXPECT_EQ(std::string(TerminalQueries).find("S"), std::string::npos)
+      << "asked of sixel terminals only";
+  // More registers than an image uses are used only up to that.
+  EXPECT_EQ(LayoutPicture(TerminalMode::Sixel, {120, 42, 6, 13, 0, 0, 4096}).Registers,
+            MaxRegisters);
+  // The sixel display mode is set only where sixels are drawn.
+  for (TerminalMode mode : {TerminalMode::Kitty, TerminalMode::Symbols, TerminalMode::Console})
+    EXPECT_EQ(EnterSequence(true, true, mode).find("?80"), std::string::npos) << ModeName(mode);
+  EXPECT_NE(EnterSequence(true, true, TerminalMode::Sixel).find("\x1b[?80l"), std::string::npos);
 }
 
 TEST(TerminalLayoutTest, PictureKeepsItsShapeFitsAndLeavesTheLastRowInPixelModes) {
@@ -244,6 +274,14 @@ TEST(TerminalLayoutTest, PointerReportsLandOnTheScreenPixelsUnderThem) {
 
 // ---- Painting ------------------------------------------------------------------------
 
+// ExpectCursorHome: a paint leaves the cursor at the picture's first cell.
+void ExpectCursorHome(const std::string& paint, const PictureLayout& l) {
+  if (paint.empty()) return;
+  const std::string home =
+      "\x1b[" + std::to_string(l.Top + 1) + ";" + std::to_string(l.Left + 1) + "H";
+  EXPECT_EQ(paint.substr(paint.size() - std::min(paint.size(), home.size())), home);
+}
+
 std::vector<std::uint16_t> Board() {
   std::vector<std::uint16_t> screen(640 * 480, 0);
   for (int y = 40; y < 440; ++y)
@@ -278,6 +316,7 @@ TEST(TerminalPictureTest, SymbolUpdatesLeaveWhatAWholeRepaintShowsAndCostOnlyThe
   PaintPicture(painted, screen.data(), 95, 472, change);
   EXPECT_GT(change.size(), 0u);
   EXPECT_LT(change.size(), whole.size() / 10);
+  ExpectCursorHome(change, layout);
   terminal.Apply(change);
 
   Picture* fresh = NewPicture();
@@ -346,7 +385,8 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   EXPECT_EQ(none, "");
 
   // Two changes far apart: two bands, each from its first changed cell,
-  // covering the change, a whole number of sixel rows high.
+  // covering the change in whole cells, a whole number of sixel rows high
+  // and, where the picture goes on below, of cell rows too (6 of 13 pixels).
   Fill(screen, 175, 95, 210, 130, 0xC618);
   Fill(screen, 560, 465, 620, 472, 0xFFFF);
   std::string change;
@@ -357,7 +397,8 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   EXPECT_EQ(bands[0].Column, l.Left + 175 / 6);
   EXPECT_GE((bands[0].Column - l.Left) * 6 + bands[0].Width, 211);
   EXPECT_GE((bands[0].Row - l.Top) * 13 + bands[0].Height, 131);
-  EXPECT_LE(bands[0].Height, 4 * 13 + 5);  // cell rows 7 to 10
+  EXPECT_EQ(bands[0].Height, 6 * 13);  // cell rows 7 to 10, and two more
+  EXPECT_EQ(bands[0].Width % 6, 0);
   EXPECT_EQ(bands[1].Row, l.Top + 465 / 13);
   EXPECT_GE((bands[1].Row - l.Top) * 13 + bands[1].Height, 473);
   for (const Placed& band : bands) EXPECT_EQ(band.Height % 6, 0);
@@ -405,14 +446,19 @@ TEST(TerminalPictureTest, KittyPlacesChangedPixelsOnTopAndDeletesImagesNoLongerS
 // PixelTerminal: what a terminal showing sixels or kitty images shows after
 // the bytes: per pixel of its cells the colour last drawn there (sixel
 // colours in percent, kitty colours as 0..255 scaled to percent too), kitty
-// images stacked by number and gone when deleted.
+// images stacked by number and gone when deleted. wholeCells: the terminal
+// paints every cell a sixel image's declared size touches, black where the
+// image sets no pixel (as some do), rather than keeping what was shown.
+// Limits: the largest sixel image it draws (0: any) and its colour registers.
 class PixelTerminal {
  public:
-  PixelTerminal(int columns, int rows, int cellWidth, int cellHeight)
+  PixelTerminal(int columns, int rows, int cellWidth, int cellHeight, bool wholeCells = false)
       : Width(columns * cellWidth),
         Height(rows * cellHeight),
         CellW(cellWidth),
-        CellH(cellHeight) {}
+        CellH(cellHeight),
+        WholeCells(wholeCells) {}
+  int LimitW = 0, LimitH = 0, Registers = 256;
 
   void Apply(const std::string& bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
@@ -479,8 +525,19 @@ class PixelTerminal {
           numbers.push_back(std::stoi(body.substr(i), &used));
           i += used;
         }
+        if (c == '"') {
+          ASSERT_EQ(numbers.size(), 4u);
+          if (LimitW > 0) {
+            EXPECT_LE(numbers[2], LimitW) << "an image the terminal would not draw";
+          }
+          if (LimitH > 0) {
+            EXPECT_LE(numbers[3], LimitH) << "an image the terminal would not draw";
+          }
+          if (WholeCells) Blank(x0, y, numbers[2], numbers[3]);
+        }
         if (c == '#') {
           colour = numbers.at(0);
+          EXPECT_LT(colour, Registers);
           if (numbers.size() == 5)
             for (int k = 0; k < 3; ++k)
               palette[colour][k] = numbers[static_cast<std::size_t>(k) + 2];
@@ -568,9 +625,19 @@ class PixelTerminal {
     Images[std::stoul(Pending["i"])] = std::move(image);
   }
 
+  // Blank: the cells that pixels x, y, w x h touch, black.
+  void Blank(int x, int y, int w, int h) {
+    for (int py = y / CellH * CellH; py < std::min((y + h + CellH - 1) / CellH * CellH, Height);
+         ++py)
+      for (int px = x / CellW * CellW; px < std::min((x + w + CellW - 1) / CellW * CellW, Width);
+           ++px)
+        Sixels[static_cast<std::size_t>(py * Width + px)] = 0;
+  }
+
   static constexpr const char* Digits =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   int Width, Height, CellW, CellH;
+  bool WholeCells;
   int Row = 1, Column = 1;
   std::vector<std::uint32_t> Sixels =
       std::vector<std::uint32_t>(static_cast<std::size_t>(Width) * Height, 0);
@@ -590,13 +657,27 @@ void Arrow(std::vector<std::uint16_t>& screen, const std::vector<std::uint16_t>&
 }
 
 TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCostsLittle) {
-  // At its own size, at twice it, and below it (every pixel an average).
+  // At its own size, at twice it, and below it (every pixel an average); at
+  // twice it in a terminal that draws sixels up to 1000 x 988 pixels with
+  // 16 colour registers.
+  struct Way {
+    TerminalMode Mode;
+    bool WholeCells;  // the terminal paints a sixel's whole cells
+  };
   for (const TerminalSize size :
-       {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16}}) {
-    for (TerminalMode mode : {TerminalMode::Sixel, TerminalMode::Kitty}) {
-      SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns));
+       {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16},
+        TerminalSize{216, 76, 6, 13, 1000, 988, 16}}) {
+    for (const Way way : {Way{TerminalMode::Sixel, false}, Way{TerminalMode::Sixel, true},
+                          Way{TerminalMode::Kitty, false}}) {
+      const TerminalMode mode = way.Mode;
+      SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns) +
+                   (way.WholeCells ? " whole cells" : ""));
       const PictureLayout l = LayoutPicture(mode, size);
-      PixelTerminal terminal(size.Columns, size.Rows, size.CellWidth, size.CellHeight);
+      PixelTerminal terminal(size.Columns, size.Rows, size.CellWidth, size.CellHeight,
+                             way.WholeCells);
+      terminal.LimitW = size.SixelWidth;
+      terminal.LimitH = size.SixelHeight;
+      terminal.Registers = l.Registers;
       Picture* painted = NewPicture();
       ResetPicture(painted, l);
       const std::vector<std::uint16_t> board = Board();
@@ -614,12 +695,15 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
         PaintPicture(painted, screen.data(), 150, 230, change);
         if (step > 0) pointerBytes += change.size();
         terminal.Apply(change);
+        ExpectCursorHome(change, l);
       }
       Fill(screen, 175, 95, 210, 130, 0xC618);
       Fill(screen, 560, 465, 620, 472, 0xFFFF);
       std::string change;
       PaintPicture(painted, screen.data(), 95, 472, change);
       terminal.Apply(change);
+      ExpectCursorHome(whole, l);
+      ExpectCursorHome(change, l);
 
       // What the terminal shows is what a fresh whole paint of the screen shows.
       const auto expectAsPaintedAfresh = [&] {

@@ -37,6 +37,18 @@ bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers)
     }
     return true;
   }
+  // XTSMGRAPHICS: item 1 the colour registers, item 2 the largest image;
+  // status 0 when the terminal knew the answer.
+  if (!params.empty() && params[0] == '?' && final == 'S') {
+    if (ParseNumbers(params.substr(1), numbers) && numbers.size() >= 3 && numbers[1] == 0) {
+      if (numbers[0] == 1 && numbers[2] > 0) answers.Registers = numbers[2];
+      if (numbers[0] == 2 && numbers.size() == 4 && numbers[2] > 0 && numbers[3] > 0) {
+        answers.SixelWidth = numbers[2];
+        answers.SixelHeight = numbers[3];
+      }
+    }
+    return true;
+  }
   if (final == 't' && params.rfind("6;", 0) == 0) {
     if (ParseNumbers(params, numbers) && numbers.size() == 3 && numbers[1] > 0 && numbers[2] > 0) {
       answers.CellHeight = numbers[1];
@@ -74,6 +86,10 @@ const char TerminalQueries[] =
     "\x1b[16t"
     "\x1b[c";
 
+// XTSMGRAPHICS: the colour registers (item 1) and the largest image (item 2;
+// a larger one the terminal may not draw at all).
+const char SixelQueries[] = "\x1b[?1;1;0S\x1b[?2;1;0S\x1b[c";
+
 const char ConsoleQueries[] = "\x1b[c";
 
 bool IsLinuxConsole(const char* term) {
@@ -88,9 +104,10 @@ TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellH
                         bool console) {
   if (console) return TerminalMode::Console;
   const bool pixels = cellWidth > 0 && cellHeight > 0;
-  // Sixels first: their updates send only the pixels that changed.
-  if (answers.Sixel && pixels) return TerminalMode::Sixel;
+  // Kitty graphics first: a terminal that offers both (Konsole) draws them
+  // right, and its sixels less so.
   if (answers.Kitty && pixels) return TerminalMode::Kitty;
+  if (answers.Sixel && pixels) return TerminalMode::Sixel;
   return TerminalMode::Symbols;
 }
 

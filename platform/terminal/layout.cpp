@@ -20,6 +20,9 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
     size.CellWidth = answers.CellWidth;
     size.CellHeight = answers.CellHeight;
   }
+  size.SixelWidth = answers.SixelWidth;
+  size.SixelHeight = answers.SixelHeight;
+  size.Registers = answers.Registers;
   // A cell larger than any font: the sizes are not to be believed.
   if (size.CellWidth > MaxCellSize || size.CellHeight > MaxCellSize)
     size.CellWidth = size.CellHeight = 0;
@@ -35,6 +38,9 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   const int cw = known ? size.CellWidth : 8, ch = known ? size.CellHeight : 16;
   layout.CellWidth = cw;
   layout.CellHeight = ch;
+  layout.SixelWidth = std::max(size.SixelWidth, 0);
+  layout.SixelHeight = std::max(size.SixelHeight, 0);
+  layout.Registers = size.Registers > 0 ? std::min(size.Registers, MaxRegisters) : MaxRegisters;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
   if (mode == TerminalMode::Symbols || mode == TerminalMode::Console) {
     // Whole cells: as wide as the rows allow for the 4:3 shape, and no more
@@ -93,7 +99,10 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
 std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode) {
   if (mode == TerminalMode::Console) return "\x1b[?25l\x1b[?7l\x1b[0;40m\x1b[2J";
   // Black around the picture, as around it in a window.
-  std::string text = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?80l\x1b[0;48;2;0;0;0m\x1b[2J";
+  std::string text = "\x1b[?1049h\x1b[?25l\x1b[?7l";
+  // Sixels placed at the cursor (a sixel-only mode: others may complain of it).
+  if (mode == TerminalMode::Sixel) text += "\x1b[?80l";
+  text += "\x1b[0;48;2;0;0;0m\x1b[2J";
   if (mouse) text += "\x1b[?1003h\x1b[?1006h";
   if (mouse && pixelMouse) text += "\x1b[?1016h";
   return text;

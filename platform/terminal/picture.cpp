@@ -48,6 +48,7 @@ void UpdateSource(Picture& picture, const std::uint16_t* screen, int firstRow, i
 // Paint: the source's rows firstRow..lastRow (all of them when the whole
 // picture is due) to the terminal.
 void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
+  const std::size_t before = out.size();
   const std::uint8_t* source = p.Source.data();
   switch (p.Layout.Mode) {
     case TerminalMode::Console:
@@ -65,6 +66,10 @@ void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
       break;
   }
   p.Whole = false;
+  // The cursor (hidden) back at the picture's first cell: left after the
+  // last image or cell, it may sit on the terminal's last row, and a resize
+  // would scroll the lines above away.
+  if (out.size() > before) AppendMoveTo(out, p.Layout.Top, p.Layout.Left);
 }
 
 }  // namespace

@@ -3,10 +3,9 @@
 // below 1x each pixel is the average of the area it covers, an edge's mix in
 // 16 levels a channel), so a part of it can be encoded on its own and lands
 // exactly on the pixels it replaces. The changed cells are gathered into
-// rectangles (nearby changes share one), each sent as an image: a sixel
-// image from the rectangle's first cell, a whole number of sixel rows high,
-// with only the pixels that changed (the rest left as they are shown); a
-// kitty image of the changed pixels' bounds (kitty.cpp places it).
+// rectangles (nearby changes share one), each sent as an image: opaque sixel
+// images of the rectangle's cells, in tiles the terminal draws; a kitty
+// image of the changed pixels' bounds (kitty.cpp places it).
 
 #include <algorithm>
 #include <cstring>
@@ -175,6 +174,41 @@ bool ChangedPixels(const PixelState& p, const PictureLayout& l, const CellRect& 
   return true;
 }
 
+// AppendSixelTiles: the cells of rect as opaque sixel images of the picture
+// as it is now, whole cells, each a whole number of sixel rows high (the
+// frame has room for the last one) and no larger than the terminal draws: a
+// terminal draws nothing of an image over its limit. Tiles go from the top
+// down, so a band that reaches into the next tile is drawn over by it.
+void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rect,
+                      std::string& out) {
+  const int tileColumns = l.SixelWidth > 0 ? std::max(l.SixelWidth / l.CellWidth, 1) : l.Columns;
+  const int tileRows =
+      l.SixelHeight > 0 ? std::max(l.SixelHeight / 6 * 6 / l.CellHeight, 1) : l.Rows;
+  const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
+  for (int top = rect.Top; top <= rect.Bottom; top += tileRows)
+    for (int left = rect.Left; left <= rect.Right; left += tileColumns) {
+      const int right = std::min(left + tileColumns - 1, rect.Right);
+      // Down to a cell row's end that is also a sixel row's where it can: a
+      // band reaching into a cell row below only in part leaves the rest of
+      // that row black in a terminal that paints an image's whole cells.
+      int bottom = std::min(top + tileRows - 1, rect.Bottom);
+      while ((bottom + 1 - top) * l.CellHeight % 6 != 0 && bottom + 1 < l.Rows &&
+             bottom + 1 - top < tileRows)
+        ++bottom;
+      const int x = left * l.CellWidth, y = top * l.CellHeight;
+      const int w = std::min((right + 1) * l.CellWidth, p.FrameWidth) - x;
+      const int h = (std::min((bottom + 1) * l.CellHeight, l.Height) - y + 5) / 6 * 6;
+      if (h <= 0) continue;
+      AppendMoveTo(out, l.Top + top, l.Left + left);
+      const std::size_t at = static_cast<std::size_t>(y) * stride + x * PixelBytes;
+      AppendSixelImage(&p.Scaled[at], stride, w, h, l.Registers, out);
+      for (int row = y; row < y + h; ++row)
+        std::memcpy(&p.Sent[row * stride + x * PixelBytes],
+                    &p.Scaled[row * stride + x * PixelBytes],
+                    static_cast<std::size_t>(w) * PixelBytes);
+    }
+}
+
 }  // namespace
 
 void ResetPixels(PixelState& p, KittyState& kitty, const PictureLayout& layout) {
@@ -209,9 +243,7 @@ void PaintPixels(PixelState& p, KittyState& kitty, const PictureLayout& l,
     ReplaceKittyImages(p, kitty, l, out);
     return;
   }
-  const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
   for (const CellRect& rect : ChangedRectangles(p, l, whole, firstCellRow, lastCellRow)) {
-    const int x = rect.Left * l.CellWidth, y = rect.Top * l.CellHeight;
     if (l.Mode == TerminalMode::Kitty) {
       // Only the changed pixels' bounds: a pointer costs about its own size.
       int px, py, pw, ph;
@@ -219,18 +251,6 @@ void PaintPixels(PixelState& p, KittyState& kitty, const PictureLayout& l,
         PlaceKittyImage(p, kitty, l, px, py, pw, ph, out);
       continue;
     }
-    // Sixels: the rectangle's pixels down to the picture's last row, in
-    // whole sixel rows of six (the frame has room for the last one).
-    const int w = std::min((rect.Right + 1) * l.CellWidth, p.FrameWidth) - x;
-    const int pictureBottom = std::min((rect.Bottom + 1) * l.CellHeight, l.Height);
-    const int h = (pictureBottom - y + 5) / 6 * 6;
-    // Only the pixels that changed: the rest keep what the terminal shows,
-    // so a moving pointer costs its own outline.
-    AppendMoveTo(out, l.Top + rect.Top, l.Left + rect.Left);
-    const std::size_t at = static_cast<std::size_t>(y) * stride + x * PixelBytes;
-    AppendSixelImage(&p.Scaled[at], whole ? nullptr : &p.Sent[at], stride, w, h, out);
-    for (int row = y; row < y + h; ++row)
-      std::memcpy(&p.Sent[row * stride + x * PixelBytes], &p.Scaled[row * stride + x * PixelBytes],
-                  static_cast<std::size_t>(w) * PixelBytes);
+    AppendSixelTiles(p, l, rect, out);
   }
 }

@@ -1,17 +1,15 @@
 // Sixels, written here rather than by chafa, since the board is a few flat
 // colours: an image defines only the colours it uses (exactly, as long as
-// there are at most 256) and runs of one sixel shrink to a count.
+// the terminal has registers for them) and runs of one sixel shrink to a
+// count.
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/terminal/terminal_parts.h"
 
 namespace {
-
-constexpr int Registers = 256;
 
 // Percent: a channel as a sixel colour gives it, 0 to 100.
 struct PercentTable {
@@ -35,31 +33,21 @@ int Distance(std::uint32_t a, std::uint32_t b) {
                         static_cast<int>(b >> 8 & 255), static_cast<int>(b & 255));
 }
 
-// Palette: the image's colours to registers. At most 256 registers: the most
-// frequent colours keep theirs exactly, the rest take the nearest of them.
+// Palette: the image's colours to registers. When there are too few
+// registers, the most frequent colours keep theirs exactly and the rest take
+// the nearest of them.
 struct Palette {
   std::vector<std::uint32_t> Colours;             // register -> colour
   std::unordered_map<std::uint32_t, int> Lookup;  // colour -> register
 };
 
-// Kept: the pixel is sent (it differs from what the terminal shows, or
-// nothing is known of that).
-bool Kept(const std::uint8_t* pixel, const std::uint8_t* shown) {
-  return shown == nullptr || std::memcmp(pixel, shown, 3) != 0;
-}
-
-Palette MakePalette(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
-                    int w, int h) {
+Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers) {
   std::unordered_map<std::uint32_t, int> counts;
   for (int y = 0; y < h; ++y) {
-    const std::size_t offset = static_cast<std::size_t>(y) * stride;
-    const std::uint8_t* row = pixels + offset;
-    const std::uint8_t* shownRow = shown != nullptr ? shown + offset : nullptr;
+    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
     std::uint32_t last = SixelColour(row);
     int run = 0;
     for (int x = 0; x < w; ++x) {
-      if (!Kept(row + x * PixelBytes, shownRow != nullptr ? shownRow + x * PixelBytes : nullptr))
-        continue;
       const std::uint32_t colour = SixelColour(row + x * PixelBytes);
       if (colour == last) {
         ++run;
@@ -78,13 +66,13 @@ Palette MakePalette(const std::uint8_t* pixels, const std::uint8_t* shown, std::
   });
   Palette palette;
   for (const auto& [colour, count] : byCount) {
-    if (palette.Colours.size() < Registers) {
+    if (palette.Colours.size() < static_cast<std::size_t>(registers)) {
       palette.Lookup[colour] = static_cast<int>(palette.Colours.size());
       palette.Colours.push_back(colour);
       continue;
     }
     int best = 0;
-    for (int k = 1; k < Registers; ++k)
+    for (int k = 1; k < registers; ++k)
       if (Distance(colour, palette.Colours[static_cast<std::size_t>(k)]) <
           Distance(colour, palette.Colours[static_cast<std::size_t>(best)]))
         best = k;
@@ -106,10 +94,11 @@ void AppendRun(std::string& out, char sixel, int count) {
 
 }  // namespace
 
-void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
-                      int w, int h, std::string& out) {
-  const Palette palette = MakePalette(pixels, shown, stride, w, h);
-  // P2 = 1: pixels left out keep what the terminal shows there.
+void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
+                      std::string& out) {
+  const Palette palette = MakePalette(pixels, stride, w, h, std::clamp(registers, 1, MaxRegisters));
+  // Every pixel is set, so how a terminal treats pixels left out (P2) cannot
+  // matter: some keep what was there, others paint the image's whole area.
   out += "\x1bP0;1;0q\"1;1;";
   AppendNumber(out, w);
   out += ';';
@@ -124,68 +113,70 @@ void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std
       AppendNumber(out, c >> shift & 255);
     }
   }
-  // Per band of six rows: each register's sixels from its first to its last column.
-  std::vector<int> slot(palette.Colours.size(), -1);
-  std::vector<int> used;  // registers in this band, in order of first use
-  std::vector<int> from, to;
-  std::vector<std::uint8_t> bits;
-  std::vector<int> index(static_cast<std::size_t>(w));
-  for (int band = 0; band < h; band += 6) {
-    for (int r = 0; r < 6 && band + r < h; ++r) {
-      const std::size_t offset = static_cast<std::size_t>(band + r) * stride;
-      const std::uint8_t* row = pixels + offset;
-      const std::uint8_t* shownRow = shown != nullptr ? shown + offset : nullptr;
+  // Per band of six rows, the registers in order of how many of its pixels
+  // they hold, each from its first to its last column. Later sixels paint
+  // over earlier ones, so a register may also set the pixels of those drawn
+  // after it: the most frequent one fills the band in a single run, and the
+  // others' runs are longer and fewer.
+  std::vector<int> band(static_cast<std::size_t>(w) * 6);  // register of each pixel
+  std::vector<int> count(palette.Colours.size(), 0), from(palette.Colours.size()),
+      to(palette.Colours.size()), rank(palette.Colours.size(), 0);
+  std::vector<int> used;  // registers in this band
+  for (int top = 0; top < h; top += 6) {
+    used.clear();
+    const int rows = std::min(6, h - top);
+    for (int r = 0; r < rows; ++r) {
+      const std::uint8_t* row = pixels + static_cast<std::size_t>(top + r) * stride;
       std::uint32_t last = SixelColour(row) ^ 1;
       int reg = 0;
       for (int x = 0; x < w; ++x) {
-        if (!Kept(row + x * PixelBytes, shownRow != nullptr ? shownRow + x * PixelBytes : nullptr))
-          continue;
         const std::uint32_t colour = SixelColour(row + x * PixelBytes);
         if (colour != last) {
           reg = palette.Lookup.at(colour);
           last = colour;
         }
-        int& s = slot[static_cast<std::size_t>(reg)];
-        if (s < 0) {
-          s = static_cast<int>(used.size());
+        band[static_cast<std::size_t>(r * w + x)] = reg;
+        const std::size_t k = static_cast<std::size_t>(reg);
+        if (count[k]++ == 0) {
           used.push_back(reg);
-          from.push_back(x);
-          to.push_back(x);
-          bits.resize(used.size() * static_cast<std::size_t>(w), 0);
+          from[k] = to[k] = x;
         }
-        const std::size_t at = static_cast<std::size_t>(s);
-        from[at] = std::min(from[at], x);
-        to[at] = std::max(to[at], x);
-        bits[at * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] |=
-            static_cast<std::uint8_t>(1 << r);
+        from[k] = std::min(from[k], x);
+        to[k] = std::max(to[k], x);
       }
     }
-    for (std::size_t s = 0; s < used.size(); ++s) {
-      if (s > 0) out += '$';
+    std::stable_sort(used.begin(), used.end(), [&](int a, int b) {
+      return count[static_cast<std::size_t>(a)] > count[static_cast<std::size_t>(b)];
+    });
+    for (std::size_t i = 0; i < used.size(); ++i)
+      rank[static_cast<std::size_t>(used[i])] = static_cast<int>(i);
+    for (std::size_t i = 0; i < used.size(); ++i) {
+      const std::size_t k = static_cast<std::size_t>(used[i]);
+      if (i > 0) out += '$';
       out += '#';
-      AppendNumber(out, used[s]);
-      AppendRun(out, '?', from[s]);
-      const std::uint8_t* line = &bits[s * static_cast<std::size_t>(w)];
-      char run = static_cast<char>(63 + line[from[s]]);
-      int count = 0;
-      for (int x = from[s]; x <= to[s]; ++x) {
-        const char sixel = static_cast<char>(63 + line[x]);
+      AppendNumber(out, used[i]);
+      AppendRun(out, '?', from[k]);
+      char run = 0;
+      int length = 0;
+      for (int x = from[k]; x <= to[k]; ++x) {
+        int bits = 0;
+        for (int r = 0; r < rows; ++r)
+          if (rank[static_cast<std::size_t>(band[static_cast<std::size_t>(r * w + x)])] >=
+              static_cast<int>(i))
+            bits |= 1 << r;
+        const char sixel = static_cast<char>(63 + bits);
         if (sixel == run) {
-          ++count;
+          ++length;
           continue;
         }
-        AppendRun(out, run, count);
+        AppendRun(out, run, length);
         run = sixel;
-        count = 1;
+        length = 1;
       }
-      AppendRun(out, run, count);
-      slot[static_cast<std::size_t>(used[s])] = -1;
+      AppendRun(out, run, length);
+      count[k] = 0;
     }
-    if (band + 6 < h) out += '-';
-    used.clear();
-    from.clear();
-    to.clear();
-    std::fill(bits.begin(), bits.end(), 0);
+    if (top + 6 < h) out += '-';
   }
   out += "\x1b\\";
 }

@@ -154,7 +154,16 @@ void DrainAnswers(bool ask, int milliseconds) {
 bool ReadAnswers(TerminalState& t) {
   WriteAll(t.Console ? ConsoleQueries : TerminalQueries);
   std::vector<PointerReport> ignored;
-  return CollectAnswers(t.Input, t.Answers, t.PendingKeys, ignored, AnswerTimeout);
+  if (!CollectAnswers(t.Input, t.Answers, t.PendingKeys, ignored, AnswerTimeout)) return false;
+  // A sixel terminal's limits, asked of it alone: others may log the
+  // questions as errors. A terminal that does not answer keeps no limits.
+  if (t.Answers.Sixel && !t.Answers.Kitty) {
+    WriteAll(SixelQueries);
+    t.Answers.Attributes = false;
+    CollectAnswers(t.Input, t.Answers, t.PendingKeys, ignored, AnswerTimeout);
+    t.Answers.Attributes = true;
+  }
+  return true;
 }
 
 void UpdateLayout(TerminalState& t) {

@@ -39,21 +39,27 @@ struct TerminalAnswers {
   int PixelMouse = -1;      // mode 1016, the same way
   int CellWidth = 0;        // a cell's size in pixels, when it told (CSI 16 t)
   int CellHeight = 0;
+  int SixelWidth = 0;  // the largest sixel image it draws (XTSMGRAPHICS); 0 when untold
+  int SixelHeight = 0;
+  int Registers = 0;  // its sixel colour registers, the same way
 };
 
-// TerminalQueries: the questions asked at start; the device attributes come
-// last, since every terminal answers them, in order, so their answer closes
-// the exchange. ConsoleQueries: the device attributes alone, for the Linux
+// TerminalQueries: the questions asked at start (mouse modes, the kitty
+// probe, the cell size); the device attributes come last, since every
+// terminal answers them, in order, so their answer closes the exchange.
+// SixelQueries: then, of a sixel terminal only, its colour registers and
+// largest image, closed the same way. ConsoleQueries: the device attributes alone, for the Linux
 // console, which would print the others' unknown sequences as text.
 extern const char TerminalQueries[];
+extern const char SixelQueries[];
 extern const char ConsoleQueries[];
 // IsLinuxConsole: TERM names the Linux text console.
 bool IsLinuxConsole(const char* term);
 // UsableTerm: TERM names a terminal that can show colours and move its cursor
 // (set, and not "dumb").
 bool UsableTerm(const char* term);
-// ChooseMode: the console's own mode on the Linux console, else sixels, else
-// kitty graphics, else symbols. Pixel modes need the size of a cell in
+// ChooseMode: the console's own mode on the Linux console, else kitty
+// graphics, else sixels, else symbols. Pixel modes need the size of a cell in
 // pixels (cellWidth, cellHeight > 0).
 TerminalMode ChooseMode(const TerminalAnswers& answers, int cellWidth, int cellHeight,
                         bool console = false);
@@ -133,10 +139,13 @@ struct TerminalSize {
   int Rows = 0;
   int CellWidth = 0;  // pixels of one cell; 0 when unknown
   int CellHeight = 0;
+  int SixelWidth = 0;  // the largest sixel image it draws; 0 when untold
+  int SixelHeight = 0;
+  int Registers = 0;  // its sixel colour registers; 0 when untold
 };
 // ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
-// the terminal told (a cell over MaxCellSize pixels counts as unknown);
-// false when fd is not a terminal.
+// the terminal told (a cell over MaxCellSize pixels counts as unknown) and
+// its sixel limits; false when fd is not a terminal.
 constexpr int MaxCellSize = 256;
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size);
 
@@ -151,7 +160,12 @@ struct PictureLayout {
   int Width = 1, Height = 1;
   int CellWidth = 8, CellHeight = 16;
   int TerminalColumns = 1, TerminalRows = 1;
+  int SixelWidth = 0, SixelHeight = 0;  // the largest sixel image; 0 no limit
+  int Registers = 256;                  // sixel colour registers an image may use
 };
+// MaxRegisters: colour registers an image uses at most, however many the
+// terminal has.
+constexpr int MaxRegisters = 256;
 // The largest pictures worth drawing, however large the terminal says it is:
 // symbols in at most MaxSymbolColumns x MaxSymbolRows cells (a cell a screen
 // pixel across, two down, as half blocks show them), pixel modes at most
@@ -172,7 +186,8 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
 // ---- Entering and leaving ---------------------------------------------------------
 
 // EnterSequence: the alternate screen, cleared, the cursor hidden, no line
-// wrap, sixels placed at the cursor, and the mouse reports asked for. On the
+// wrap, in sixel mode sixels placed at the cursor, and the mouse reports
+// asked for. On the
 // console (no alternate screen, 16 colours): cleared black, cursor hidden,
 // no line wrap.
 std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode);
@@ -196,16 +211,16 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 // PaintPicture: appends to out the bytes that bring the terminal from what it
 // shows to screen (640 x 480, RGB 5-6-5); nothing when nothing changed.
 // firstRow..lastRow: the screen rows that may differ from the last paint.
+// The cursor is left at the picture's first cell, where a resize of the
+// terminal cannot scroll anything away.
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
 // AppendSixelImage: w x h pixels (rows stride bytes apart, 4 bytes a pixel:
-// red, green, blue, unused) as one sixel image; h a multiple of 6. Its own
-// colours exactly when there are at most 256, else the most frequent 256 and
-// the nearest of them for the rest. shown: what the terminal shows there (the
-// same layout), whose equal pixels are left out and keep what is shown; or
-// nullptr, every pixel sent.
-void AppendSixelImage(const std::uint8_t* pixels, const std::uint8_t* shown, std::size_t stride,
-                      int w, int h, std::string& out);
+// red, green, blue, unused) as one sixel image, every pixel set; h a
+// multiple of 6. Its own colours exactly when there are at most registers,
+// else the most frequent ones and the nearest of them for the rest.
+void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
+                      std::string& out);
 // AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
 // shown at its own size from pixel (offsetX, offsetY) of the cursor's cell,
 // at height id above the others (later images lie above); the terminal
