@@ -486,8 +486,9 @@ class ConsoleMachineTest : public FolderTest {
   }
 
   // TabletGame: e7-e5 tapped with a USB tablet on a virtio-gpu display of
-  // the size given, then Esc.
-  void TabletGame(int width, int height) {
+  // the size given, then Esc; with plugMouse, a USB mouse is plugged in
+  // during the game and clicks e5 instead.
+  void TabletGame(int width, int height, bool plugMouse) {
     Boot({"-device",
           "virtio-gpu-pci,xres=" + std::to_string(width) + ",yres=" + std::to_string(height),
           "-device", "qemu-xhci", "-device", "usb-tablet"},
@@ -497,8 +498,19 @@ class ConsoleMachineTest : public FolderTest {
     StartGame();
     const std::string opening = WaitForPersonsTurn();
     ASSERT_FALSE(opening.empty());
+    if (plugMouse) {
+      ASSERT_TRUE(Machine.Qmp("device_add", R"({"driver": "usb-mouse", "id": "plugged"})"));
+      Machine.Send("settle 3; echo @settled");
+      ASSERT_TRUE(Machine.Expect("@settled", 60));
+    }
     Touch(SquareX('e'), SquareY(7));
-    Touch(SquareX('e'), SquareY(5));
+    if (plugMouse) {
+      // The newest mouse takes QEMU's relative movements and the buttons.
+      PointAt(SquareX('e'), SquareY(5));
+      Click();
+    } else {
+      Touch(SquareX('e'), SquareY(5));
+    }
     ExpectAnswer(opening);
     Press("esc");
     Sleep(1);
@@ -576,8 +588,9 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
 
 // virtio-gpu with a USB tablet: the board answers taps where they land on
 // displays that are not a whole multiple of the picture (the picture
-// centred with bars above and below, or beside it).
-TEST_F(ConsoleMachineTest, TabletOnVirtioGpu1280x800) { TabletGame(1280, 800); }
-TEST_F(ConsoleMachineTest, TabletOnVirtioGpu800x480) { TabletGame(800, 480); }
+// centred with bars above and below, or beside it); a mouse plugged in
+// during the game is followed.
+TEST_F(ConsoleMachineTest, TabletOnVirtioGpu1280x800) { TabletGame(1280, 800, false); }
+TEST_F(ConsoleMachineTest, TabletAndPluggedMouseOnVirtioGpu800x480) { TabletGame(800, 480, true); }
 
 }  // namespace
