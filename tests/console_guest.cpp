@@ -6,7 +6,8 @@
 //   run DIR PROGRAM [ARGS]  "@pid N" once started, "@exit STATUS kd=M kb=K
 //                           kb0=K0 lflag=L" when it ends: the status (128 + N
 //                           for a signal), tty1's display mode and keyboard
-//                           mode then, its keyboard mode before, and whether
+//                           mode once text and a keyboard are back (at most
+//                           5 s later), its keyboard mode before, and whether
 //                           echo and line editing are on (1) again
 //   text                    tty1's text, "@text LINE" for each line that is
 //                           not blank, then "@text-end"
@@ -74,7 +75,14 @@ int Run(char** argv) {
   int status = 0;
   waitpid(pid, &status, 0);
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  const ConsoleModes after = ReadModes();
+  // A game that could run no code on its way out (SIGKILL) leaves the
+  // console to the seat's manager, which is given 5 seconds.
+  ConsoleModes after = ReadModes();
+  for (int tries = 0; tries < 50 && (after.Display != KD_TEXT || after.Keyboard == K_OFF);
+       ++tries) {
+    usleep(100000);
+    after = ReadModes();
+  }
   std::printf("@exit %d kd=%d kb=%d kb0=%d lflag=%d\n", code, after.Display, after.Keyboard,
               before.Keyboard, after.LineFlags);
   std::fflush(stdout);

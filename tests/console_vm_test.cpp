@@ -577,7 +577,8 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     ExpectOnlyGameLines({});
   }
 
-  for (const auto& [name, number] : {std::pair<std::string, int>{"TERM", 15}, {"SEGV", 11}}) {
+  for (const auto& [name, number] :
+       {std::pair<std::string, int>{"TERM", 15}, {"SEGV", 11}, {"KILL", 9}}) {
     SCOPED_TRACE("SIG" + name + " in the person's turn");
     StartGame();
     ASSERT_FALSE(WaitForPersonsTurn().empty());
