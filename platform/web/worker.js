@@ -1,8 +1,11 @@
 // kelvar.js runs as the page's dedicated worker (this file is put in front of
 // it). The game's blocking waits yield here (Asyncify), so the worker's
 // message loop runs only while the game waits: input sent meanwhile is
-// queued and aged by its own time stamp. The page sends
-//   {type: 'start', position: ArrayBuffer | null}   once, to start the game
+// queued and aged by its own time stamp. The page fetches the game's module
+// and data (so that it can ask for them at once, beside this script) and sends
+//   {type: 'start', wasm, data, position}           once, to start the game:
+//                                                    kelvar.wasm and kelvar.data as
+//                                                    fetched, the position file or null
 //   {type: 'key', codes: [..], time}                 key codes as the desktop gives them
 //   {type: 'pointer', x, y, buttons, time}           the pointer on the 640 x 480 screen
 // and hears
@@ -14,12 +17,44 @@
 
 Module['noInitialRun'] = true;
 
+// unpack: a fetched file's bytes, gunzipped when they are gzip's (a host
+// may have unpacked them on the way already).
+function kelvarUnpack(buffer) {
+  var bytes = new Uint8Array(buffer);
+  if (bytes.length < 2 || bytes[0] !== 0x1f || bytes[1] !== 0x8b) return Promise.resolve(buffer);
+  var stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+  return new Response(stream).arrayBuffer();
+}
+
+// The files of the data package (pack.js) into the game's folder, /.
+function kelvarWriteData(buffer) {
+  var view = new DataView(buffer);
+  var count = view.getUint32(0, true);
+  var at = 4;
+  var entries = [];
+  for (var i = 0; i < count; ++i) {
+    var length = view.getUint16(at, true);
+    var name = new TextDecoder().decode(new Uint8Array(buffer, at + 2, length));
+    entries.push({name: name, size: view.getUint32(at + 2 + length, true)});
+    at += 6 + length;
+  }
+  for (var k = 0; k < entries.length; ++k) {
+    if (at + entries[k].size > buffer.byteLength) throw new Error('kelvar.data is cut short');
+    FS.writeFile('/' + entries[k].name, new Uint8Array(buffer, at, entries[k].size));
+    at += entries[k].size;
+  }
+}
+
 var KelvarInbox = (function () {
   var inputs = [];
   var waiting = null; // {wakeUp, timer} while the game waits
   var started = false;
   var runtimeReady = false;
   var startMessage = null;
+  var filesArrived;
+  var files = new Promise(function (resolve) {
+    filesArrived = resolve;
+  });
   // 5-6-5 to RGBA (little-endian words), each channel's bits repeated.
   var toRgba = new Uint32Array(65536);
   for (var value = 0; value < 65536; ++value) {
@@ -61,6 +96,7 @@ var KelvarInbox = (function () {
     var message = event.data;
     if (message.type === 'start') {
       startMessage = message;
+      filesArrived(message);
       startGame();
     } else if (message.type === 'key') {
       for (var i = 0; i < message.codes.length; ++i)
@@ -71,6 +107,42 @@ var KelvarInbox = (function () {
       wakeGame();
     }
   };
+
+  // The module is compiled once the page has handed it over; the run-time
+  // error report's offset converter reads the same bytes.
+  Module['instantiateWasm'] = function (imports, receiveInstance) {
+    files
+      .then(function (message) {
+        return kelvarUnpack(message.wasm);
+      })
+      .then(function (bytes) {
+        return WebAssembly.instantiate(bytes, imports).then(function (result) {
+          wasmOffsetConverter = new WasmOffsetConverter(new Uint8Array(bytes), result.module);
+          receiveInstance(result.instance, result.module);
+        });
+      })
+      .catch(function (error) {
+        abort('the game\'s module did not load: ' + error);
+      });
+    return {};
+  };
+  // The game starts once its data is in its folder.
+  Module['preRun'] = [
+    function () {
+      addRunDependency('kelvar.data');
+      files
+        .then(function (message) {
+          return kelvarUnpack(message.data);
+        })
+        .then(function (buffer) {
+          kelvarWriteData(buffer);
+          removeRunDependency('kelvar.data');
+        })
+        .catch(function (error) {
+          abort('the game\'s data did not load: ' + error);
+        });
+    },
+  ];
 
   Module['onRuntimeInitialized'] = function () {
     runtimeReady = true;

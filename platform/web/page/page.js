@@ -37,6 +37,34 @@
   };
   window.kelvarPage = state;
 
+  // ---- The game's files ------------------------------------------------------------
+
+  // All three asked for as soon as the page runs (index.html preloads them
+  // beside this script): on a slow link each round trip costs seconds. The
+  // worker runs kelvar.js from memory and is handed the other two.
+  function fetchBytes(name) {
+    return fetch(name).then((response) => {
+      if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
+      return response.arrayBuffer();
+    });
+  }
+  // unpack: the bytes, gunzipped when they are gzip's (a host may have
+  // unpacked them on the way already).
+  function unpack(buffer) {
+    const bytes = new Uint8Array(buffer);
+    if (bytes.length < 2 || bytes[0] !== 0x1f || bytes[1] !== 0x8b) return Promise.resolve(buffer);
+    return new Response(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'))).arrayBuffer();
+  }
+  const gameFiles = Promise.all([
+    fetchBytes('kelvar.js')
+      .then(unpack)
+      .then((script) => URL.createObjectURL(new Blob([script], {type: 'text/javascript'}))),
+    fetchBytes('kelvar.wasm'),
+    fetchBytes('kelvar.data'),
+  ]).then(([script, wasm, data]) => ({script, wasm, data}));
+  // An unhandled rejection would be reported before a run could show it.
+  gameFiles.catch(() => {});
+
   let worker = null;
   // The screen as the game last sent it, and the rows not yet painted.
   const image = new ImageData(ScreenWidth, ScreenHeight);
@@ -59,6 +87,13 @@
     return scale >= 1 ? Math.floor(scale) : Math.max(scale, 0.01);
   }
 
+  // The header's words for the pointer in use.
+  function playingNote() {
+    return stage.classList.contains('touch')
+      ? 'You play Black: tap a piece, then its square. Esc, then a tap, quits.'
+      : 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
+  }
+
   function layout() {
     const width = document.documentElement.clientWidth;
     const height = window.innerHeight - Math.ceil(bar.getBoundingClientRect().height);
@@ -78,6 +113,7 @@
     }
     state.scale = scale;
     state.keys = place;
+    if (state.phase === 'playing') note.textContent = playingNote();
     state.window = `${width}x${window.innerHeight}`;
     const pictureWidth = ScreenWidth * scale;
     const pictureHeight = ScreenHeight * scale;
@@ -151,19 +187,32 @@
     worker.postMessage({type: 'pointer', x: point.x, y: point.y, buttons: buttons, time: eventTime(event)});
   }
 
+  // The first touch on a page that did not know it was on a touch screen
+  // brings the on-screen keys, which moves the picture: that waits until the
+  // finger is lifted, so the press and its release are both taken where the
+  // finger came down.
+  let layoutAfterPress = false;
+  function endPress(event) {
+    sendPointer(event);
+    if (!layoutAfterPress) return;
+    layoutAfterPress = false;
+    layout();
+  }
+
   canvas.addEventListener('pointermove', sendPointer);
   canvas.addEventListener('pointerdown', (event) => {
     canvas.focus();
-    if (event.pointerType === 'touch' && !touchSeen) {
-      touchSeen = true;
-      layout();
-    }
     // A press keeps the pointer's events coming while it is held outside.
     canvas.setPointerCapture(event.pointerId);
     event.preventDefault();
     sendPointer(event);
+    if (event.pointerType === 'touch' && !touchSeen) {
+      touchSeen = true;
+      layoutAfterPress = true;
+    }
   });
-  canvas.addEventListener('pointerup', sendPointer);
+  canvas.addEventListener('pointerup', endPress);
+  canvas.addEventListener('pointercancel', endPress);
   canvas.addEventListener('contextmenu', (event) => event.preventDefault());
 
   // The desktop's codes: extended keys as 0 and a scan code.
@@ -241,6 +290,7 @@
 
   function start(position) {
     if (worker) worker.terminate();
+    worker = null;
     state.run += 1;
     state.phase = 'loading';
     state.frames = 0;
@@ -257,17 +307,31 @@
     context.fillRect(0, 0, ScreenWidth, ScreenHeight);
     note.textContent = 'Loading…';
     layout();
+    canvas.focus();
 
-    worker = new Worker('kelvar.js');
+    const run = state.run;
+    gameFiles.then(
+      (files) => {
+        if (state.run === run) runGame(files, position);
+      },
+      (error) => {
+        if (state.run !== run) return;
+        state.output.push('The game could not load: ' + error.message);
+        state.status = -1;
+        showEnd('The game could not run');
+      },
+    );
+  }
+
+  function runGame(files, position) {
+    worker = new Worker(files.script);
     worker.onmessage = (event) => {
       const message = event.data;
       switch (message.type) {
         case 'rows':
           if (state.phase === 'loading') {
             state.phase = 'playing';
-            note.textContent = stage.classList.contains('touch')
-              ? 'You play Black: tap a piece, then its square. Esc, then a tap, quits.'
-              : 'You play Black: click a piece, then its square. Esc quits, Q adds a queen.';
+            note.textContent = playingNote();
             keepOffline();
           }
           showRows(message.first, message.pixels);
@@ -299,8 +363,8 @@
       state.status = -1;
       showEnd('The game could not run');
     };
-    worker.postMessage({type: 'start', position: position}, position ? [position] : []);
-    canvas.focus();
+    // The module and data are copied, for the next run's worker.
+    worker.postMessage({type: 'start', wasm: files.wasm, data: files.data, position: position}, position ? [position] : []);
   }
 
   chooser.addEventListener('change', () => {
