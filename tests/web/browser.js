@@ -1,4 +1,6 @@
-// Debian's Chromium, headless, with a fresh profile that is removed on close.
+// The suite's browsers through puppeteer-core: Debian's Chromium (over the
+// DevTools protocol) and Firefox ESR (over WebDriver BiDi), headless, each
+// with a fresh profile that is removed on close.
 'use strict';
 
 const fs = require('node:fs');
@@ -7,6 +9,20 @@ const path = require('node:path');
 const puppeteer = require('puppeteer-core');
 
 const Executable = process.env.KELVAR_CHROMIUM || '/usr/bin/chromium';
+const FirefoxExecutable = process.env.KELVAR_FIREFOX || '/usr/bin/firefox-esr';
+
+// removeProfileOnClose: browser.close() also removes the profile folder.
+function removeProfileOnClose(browser, profile) {
+  const close = browser.close.bind(browser);
+  browser.close = async () => {
+    try {
+      await close();
+    } finally {
+      fs.rmSync(profile, {recursive: true, force: true});
+    }
+  };
+  return browser;
+}
 
 async function launchBrowser() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvar-chromium-'));
@@ -24,15 +40,20 @@ async function launchBrowser() {
       `--user-data-dir=${profile}`,
     ],
   });
-  const close = browser.close.bind(browser);
-  browser.close = async () => {
-    try {
-      await close();
-    } finally {
-      fs.rmSync(profile, {recursive: true, force: true});
-    }
-  };
-  return browser;
+  return removeProfileOnClose(browser, profile);
+}
+
+async function launchFirefox() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvar-firefox-'));
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: FirefoxExecutable,
+    headless: true,
+    userDataDir: profile,
+    // Service workers on http://127.0.0.1 and no first-run pages or updates.
+    extraPrefsFirefox: {'dom.serviceWorkers.testing.enabled': true, 'app.update.disabledForTesting': true},
+  });
+  return removeProfileOnClose(browser, profile);
 }
 
 // A phone: a 360 x 640 touch screen, with a phone browser's user agent
@@ -41,4 +62,4 @@ const Phone = {width: 360, height: 640, hasTouch: true, isMobile: true};
 const PhoneAgent =
   'Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/131.0.0.0 Mobile Safari/537.36';
 
-module.exports = {launchBrowser, Phone, PhoneAgent};
+module.exports = {launchBrowser, launchFirefox, Executable, FirefoxExecutable, Phone, PhoneAgent};
