@@ -39,11 +39,13 @@
 
   // ---- The game's files ------------------------------------------------------------
 
-  // All three asked for as soon as the page runs (index.html preloads them
-  // beside this script): on a slow link each round trip costs seconds. The
-  // worker runs kelvar.js from memory and is handed the other two.
-  function fetchBytes(name) {
-    return fetch(name).then((response) => {
+  // All three asked for while the page loads (by index.html, beside this
+  // script): on a slow link each round trip costs seconds. The worker runs
+  // kelvar.js from memory and is handed the other two.
+  const early = window.kelvarFetches || [];
+  function fetchBytes(name, k) {
+    return Promise.resolve(early[k] || fetch(name)).then((response) => {
+      if (response.error) throw response.error;
       if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
       return response.arrayBuffer();
     });
@@ -56,11 +58,11 @@
     return new Response(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'))).arrayBuffer();
   }
   const gameFiles = Promise.all([
-    fetchBytes('kelvar.js')
+    fetchBytes('kelvar.js', 0)
       .then(unpack)
       .then((script) => URL.createObjectURL(new Blob([script], {type: 'text/javascript'}))),
-    fetchBytes('kelvar.wasm'),
-    fetchBytes('kelvar.data'),
+    fetchBytes('kelvar.wasm', 1),
+    fetchBytes('kelvar.data', 2),
   ]).then(([script, wasm, data]) => ({script, wasm, data}));
   // An unhandled rejection would be reported before a run could show it.
   gameFiles.catch(() => {});
