@@ -228,15 +228,17 @@ bool TryHost(DisplayState& d, const Host& host) {
   return available;
 }
 
-// Wanted: KELVAR_DISPLAY, when set, picks the kind of host ("window" or
-// "terminal"); any other value leaves the choice to the order of the hosts.
+// Wanted: KELVAR_DISPLAY, when set, picks the kind of host ("window": the
+// picture in pixels, a window or the whole console; "terminal"); any other
+// value leaves the choice to the order of the hosts.
 bool Wanted(const Host& host) {
   const char* wanted = std::getenv("KELVAR_DISPLAY");
   if (wanted == nullptr) return true;
   const std::string kind = wanted, name = host.Name;
+  const bool pixels = name == "sdl" || name == "web" || name == "console";
   // Hosts that are not a way of playing (the tests' script) always run.
-  if (name != "sdl" && name != "web" && name != "terminal") return true;
-  if (kind == "window") return name == "sdl" || name == "web";
+  if (!pixels && name != "terminal") return true;
+  if (kind == "window") return pixels;
   if (kind == "terminal") return name == "terminal";
   return true;
 }
