@@ -87,6 +87,9 @@ bool OpenInput(std::string& reason);
 // InputFd: the descriptor to wait on; DispatchInput hands what came to the core.
 int InputFd();
 void DispatchInput();
+// RepeatFd: a timer that fires while a key is held; DispatchRepeat queues its codes again.
+int RepeatFd();
+void DispatchRepeat();
 // HasPointingDevice: a mouse, touchpad, tablet or touchscreen is there.
 bool HasPointingDevice();
 // PointerAt: the arrow put at a screen pixel (the program warped it).

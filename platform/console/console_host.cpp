@@ -72,8 +72,8 @@ void Present(const Frame& frame) {
 }
 
 void Pump(int timeoutMilliseconds) {
-  pollfd ready[4];
-  const int fds[4] = {WakeFd, SeatFd(), DisplayFd(), InputFd()};
+  pollfd ready[5];
+  const int fds[5] = {WakeFd, SeatFd(), DisplayFd(), RepeatFd(), InputFd()};
   int count = 0;
   for (const int fd : fds)
     if (fd >= 0) ready[count++] = {fd, POLLIN, 0};
@@ -88,6 +88,8 @@ void Pump(int timeoutMilliseconds) {
       DispatchSeat();
     } else if (ready[i].fd == DisplayFd()) {
       DispatchDisplay();
+    } else if (ready[i].fd == RepeatFd()) {
+      DispatchRepeat();
     } else {
       // Always read: a descriptor left full would wake every poll while
       // away (libinput has no devices open then, so nothing is handed on).

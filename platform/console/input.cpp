@@ -8,6 +8,8 @@
 #include <libinput.h>
 #include <libudev.h>
 #include <linux/input-event-codes.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -22,6 +24,12 @@ namespace {
 
 // MaxOpen: device files open at once through the seat.
 constexpr int MaxOpen = 64;
+// RepeatDelay, RepeatPeriod: a held key repeats (milliseconds), as libinput
+// leaves to its users: the kernel's own repeat never reaches the game. The
+// delay is longer than the console's 250 so that a key released in a busy
+// moment is not taken for a held one.
+constexpr long RepeatDelay = 500;
+constexpr long RepeatPeriod = 33;
 
 struct OpenDevice {
   int Fd = -1, Id = -1;
@@ -38,6 +46,10 @@ struct InputState {
   double X = 0, Y = 0;          // the arrow, in screen pixels with fractions
   bool Touching = false;        // a touch holds the left button
   std::int32_t TouchSlot = -1;  // the touch that does
+  int RepeatFd = -1;            // a timer while a key is held
+  std::uint32_t RepeatKey = 0;  // the held key's code, 0 for none
+  std::uint8_t RepeatCodes[2]{};
+  int RepeatCount = 0;
 };
 
 InputState In;
@@ -141,6 +153,19 @@ void Button(std::uint32_t button, bool pressed) {
   if (bit != 0) QueuePointerButton(static_cast<int>(In.X), static_cast<int>(In.Y), bit, pressed);
 }
 
+// Repeat: the held key's codes again and again from now on; nullptr stops.
+void Repeat(std::uint32_t key, const std::uint8_t* codes, int count) {
+  itimerspec timer{};
+  In.RepeatKey = codes != nullptr ? key : 0;
+  if (codes != nullptr) {
+    std::copy(codes, codes + count, In.RepeatCodes);
+    In.RepeatCount = count;
+    timer.it_value.tv_nsec = RepeatDelay * 1000000;
+    timer.it_interval.tv_nsec = RepeatPeriod * 1000000;
+  }
+  if (In.RepeatFd >= 0) timerfd_settime(In.RepeatFd, 0, &timer, nullptr);
+}
+
 void Key(libinput_event_keyboard* event) {
   const std::uint32_t code = libinput_event_keyboard_get_key(event) + 8;
   const bool pressed = libinput_event_keyboard_get_key_state(event) == LIBINPUT_KEY_STATE_PRESSED;
@@ -156,7 +181,10 @@ void Key(libinput_event_keyboard* event) {
       std::uint8_t codes[2];
       const int count = KeyCodes(keysym, xkb_state_key_get_utf32(In.Keys, code), control, codes);
       QueueKeys(codes, count, true);
+      if (count > 0 && xkb_keymap_key_repeats(In.Keymap, code)) Repeat(code, codes, count);
     }
+  } else if (code == In.RepeatKey) {
+    Repeat(0, nullptr, 0);
   }
   xkb_state_update_key(In.Keys, code, pressed ? XKB_KEY_DOWN : XKB_KEY_UP);
 }
@@ -282,6 +310,7 @@ bool OpenInput(std::string& reason) {
     reason = "the input devices of seat0 could not be listed (libinput)";
     return false;
   }
+  In.RepeatFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   // The devices there at start, before the game asks whether it has a mouse.
   DispatchInput();
   return true;
@@ -297,6 +326,19 @@ void DispatchInput() {
   }
 }
 
+int RepeatFd() { return In.RepeatFd; }
+
+void DispatchRepeat() {
+  std::uint64_t times = 0;
+  if (read(In.RepeatFd, &times, sizeof times) != sizeof times) return;
+  // A release already waiting ends the repeat before it is counted.
+  DispatchInput();
+  if (In.RepeatKey == 0) return;
+  // A display thread kept busy catches up by a few, not by every one missed.
+  for (std::uint64_t i = 0; i < std::min<std::uint64_t>(times, 3); ++i)
+    QueueKeys(In.RepeatCodes, In.RepeatCount, true);
+}
+
 bool HasPointingDevice() { return In.Pointing > 0; }
 
 void PointerAt(int x, int y) {
@@ -306,6 +348,7 @@ void PointerAt(int x, int y) {
 
 void InputAway() {
   if (In.Context != nullptr) libinput_suspend(In.Context);
+  Repeat(0, nullptr, 0);
   // Keys held while leaving are not held on return.
   if (In.Keys != nullptr) {
     xkb_state_unref(In.Keys);
@@ -325,5 +368,6 @@ void CloseInput() {
   if (In.Keys != nullptr) xkb_state_unref(In.Keys);
   if (In.Keymap != nullptr) xkb_keymap_unref(In.Keymap);
   if (In.Xkb != nullptr) xkb_context_unref(In.Xkb);
+  if (In.RepeatFd >= 0) close(In.RepeatFd);
   In = InputState{};
 }
