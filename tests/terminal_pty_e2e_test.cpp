@@ -1,6 +1,7 @@
 // The game in a terminal the test plays itself on a pseudo-terminal: sizes
 // no real terminal has, answers that come late, the Linux console's
-// colours, nothing left for the shell.
+// colours, nothing left for the shell, a short game (which KELVAR_PTY_PROBE
+// plays with another processor's build under emulation).
 
 #include "tests/terminal_game_support.h"
 
@@ -23,11 +24,19 @@ class PtyTerminalTest : public TerminalGameTest {
     TerminalGameTest::TearDown();
   }
 
+  // ProbeCommand: the game the shell starts: KELVAR_PTY_PROBE when set (a
+  // shell command, such as an emulator with a cross build's probe), else
+  // this build's probe.
+  static std::string ProbeCommand() {
+    const char* given = std::getenv("KELVAR_PTY_PROBE");
+    return given != nullptr && *given != '\0' ? given : Probe;
+  }
+
   void StartOnPty(const std::string& term, unsigned short columns, unsigned short rows) {
     fs::remove(Folder / "status");
     const std::string f = Folder.string();
     std::ofstream(Folder / "run") << "#!/bin/sh\n"
-                                  << Probe << "\necho $? >" << f << "/status.tmp\nmv " << f
+                                  << ProbeCommand() << "\necho $? >" << f << "/status.tmp\nmv " << f
                                   << "/status.tmp " << f << "/status\nexec sleep 600\n";
     fs::permissions(Folder / "run", fs::perms::owner_all);
     Game = Spawn((Folder / "run").string(), f,
@@ -113,6 +122,52 @@ TEST_F(PtyTerminalTest, HugeReportedSizesPlayAndLeaveQuicklyWithNothingForTheShe
     support::ExpectTerminalRestored(Game);
     CloseChild(Game);
   }
+}
+
+// A short game in coloured symbols: the board, e7-e5 clicked with mouse
+// reports, the computer's answer, Esc. The whole game on another processor
+// runs this one under emulation (KELVAR_PTY_PROBE).
+TEST_F(PtyTerminalTest, ShortGameInSymbolsMoveWithMouseReportsAndEscape) {
+  const TerminalSize size{100, 40, 0, 0};
+  const PictureLayout layout = LayoutPicture(TerminalMode::Symbols, size);
+  StartOnPty("xterm-256color", static_cast<unsigned short>(size.Columns),
+             static_cast<unsigned short>(size.Rows));
+  ASSERT_TRUE(Asked(1, 60)) << Game.Output;
+  Send(Game, "\x1b[?62c");
+  ASSERT_TRUE(WaitForOutput(Game, "drawing in the terminal with symbols", 60)) << Game.Output;
+  const auto first = WaitForReport(Game, "person-turn 2 ", 1, TurnTimeout);
+  ASSERT_TRUE(first) << Game.Reports;
+  // Every square of the board, drawn in cells the picture's size.
+  EXPECT_GT(Game.Output.size(), static_cast<std::size_t>(layout.Columns * layout.Rows));
+  const auto mouse = [&](int code, char file, int rank, char final) {
+    const int x = BoardLeft + 48 * (file - 'a') + 24, y = BoardTop + 48 * (8 - rank) + 24;
+    Send(Game, "\x1b[<" + std::to_string(code) + ";" +
+                   std::to_string(layout.Left + x * layout.Columns / 640 + 1) + ";" +
+                   std::to_string(layout.Top + y * layout.Rows / 480 + 1) + final);
+  };
+  // The game takes no click in the first moments of the person's turn.
+  Pump(Game, 1.0, [] { return false; });
+  for (const auto& [file, rank] : {std::pair{'e', 7}, std::pair{'e', 5}}) {
+    mouse(35, file, rank, 'M');
+    Pump(Game, 0.2, [] { return false; });
+    mouse(0, file, rank, 'M');
+    Pump(Game, 0.1, [] { return false; });
+    mouse(0, file, rank, 'm');
+    Pump(Game, 0.5, [] { return false; });
+  }
+  const auto moved = WaitForReport(Game, "person 2 ", 1, 60);
+  ASSERT_TRUE(moved) << Game.Reports;
+  EXPECT_EQ(PieceOn(*moved, 'e', 5), 'p');
+  EXPECT_EQ(PieceOn(*moved, 'e', 7), '.');
+  ASSERT_TRUE(WaitForReport(Game, "person-turn 2 ", 2, TurnTimeout)) << Game.Reports;
+  Send(Game, "\x1b");
+  Pump(Game, 0.3, [] { return false; });
+  mouse(35, 'a', 1, 'M');
+  ASSERT_TRUE(Asked(2, 60));
+  Send(Game, "\x1b[?62c");
+  EXPECT_EQ(GameStatus(60), 0);
+  ExpectNothingLeftForTheShell();
+  support::ExpectTerminalRestored(Game);
 }
 
 TEST_F(PtyTerminalTest, LateAnswersAreNotLeftForTheShell) {
