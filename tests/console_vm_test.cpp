@@ -7,6 +7,13 @@
 //
 // Skipped (one line) where QEMU, busybox, cpio or a readable kernel with its
 // modules is missing.
+//
+// The guest is the build machine's own (amd64) unless KELVAR_CONSOLE_ARCH
+// names another (arm64); then KELVAR_CONSOLE_BUILD is that processor's build
+// folder (the game, its data, kelvar-console-guest), and KELVAR_CONSOLE_ROOT
+// a folder holding its kernel (boot/, lib/modules/, depmod run) and
+// busybox (bin/busybox), Debian packages unpacked; its libraries are the
+// build machine's multiarch ones.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -31,23 +38,65 @@ namespace {
 
 using namespace support;
 
-const std::string GuestTool = KELVAR_BINARY_DIR "/tests/kelvar-console-guest";
 const std::string BuildScript = KELVAR_SOURCE_DIR "/tests/console/build-initramfs";
+
+// Architecture: what differs between the guests' processors.
+struct Architecture {
+  const char* Name;                   // Debian's name, as KELVAR_CONSOLE_ARCH gives it
+  const char* Triplet;                // its multiarch library folder
+  const char* Emulator;               // the QEMU that runs it
+  std::vector<std::string> Machine;   // the machine and its processor
+  const char* Serial;                 // the serial port, the guest's shell (init reads serial=)
+  std::vector<std::string> Keyboard;  // a keyboard device when the machine has none
+};
+
+const Architecture Architectures[] = {
+    {"amd64",
+     "x86_64-linux-gnu",
+     "qemu-system-x86_64",
+     {"-machine", "pc", "-cpu", "Nehalem"},
+     "ttyS0",
+     {}},
+    {"arm64",
+     "aarch64-linux-gnu",
+     "qemu-system-aarch64",
+     {"-machine", "virt", "-cpu", "cortex-a72"},
+     "ttyAMA0",
+     {"-device", "usb-kbd"}},
+};
+
+std::string Setting(const char* name, const std::string& otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : otherwise;
+}
+
+// Guest: the architecture KELVAR_CONSOLE_ARCH names; nullptr for an unknown one.
+const Architecture* Guest() {
+  const std::string name = Setting("KELVAR_CONSOLE_ARCH", "amd64");
+  for (const Architecture& architecture : Architectures)
+    if (name == architecture.Name) return &architecture;
+  return nullptr;
+}
+
+const std::string GuestBuild = Setting("KELVAR_CONSOLE_BUILD", KELVAR_BINARY_DIR);
+const std::string GuestRoot = Setting("KELVAR_CONSOLE_ROOT", "/");
+const std::string GuestTool = GuestBuild + "/tests/kelvar-console-guest";
 
 // Keyboard modes (KDGKBMODE) and the text display mode (KDGETMODE).
 constexpr int KeyboardOff = 4;
 constexpr int TextMode = 0;
 
-// KernelRelease: the newest kernel in /boot this user can read that has its
-// modules installed; "" when there is none.
+// KernelRelease: the newest kernel in the guest root's boot/ this user can
+// read that has its modules installed; "" when there is none.
 std::string KernelRelease() {
   std::vector<std::string> releases;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/boot", error)) {
+  for (const auto& entry : fs::directory_iterator(GuestRoot + "/boot", error)) {
     const std::string name = entry.path().filename();
     if (name.rfind("vmlinuz-", 0) != 0) continue;
     const std::string release = name.substr(8);
-    if (access(entry.path().c_str(), R_OK) == 0 && fs::is_directory("/lib/modules/" + release))
+    if (access(entry.path().c_str(), R_OK) == 0 &&
+        fs::is_directory(GuestRoot + "/lib/modules/" + release))
       releases.push_back(release);
   }
   std::sort(releases.begin(), releases.end());
@@ -123,17 +172,13 @@ class GuestMachine {
 
   // Boot: the machine with the kernel, the initramfs and the extra devices;
   // true once the guest's shell answers.
-  bool Boot(const fs::path& folder, const std::string& release, const fs::path& initramfs,
-            const std::vector<std::string>& devices) {
+  bool Boot(const Architecture& guest, const fs::path& folder, const std::string& release,
+            const fs::path& initramfs, const std::vector<std::string>& devices) {
     Folder = folder;
     std::vector<std::string> args = {
-        "qemu-system-x86_64",
-        "-machine",
-        "pc",
+        guest.Emulator,
         "-accel",
         "tcg,thread=multi",
-        "-cpu",
-        "Nehalem",
         "-smp",
         "2",
         "-m",
@@ -143,18 +188,20 @@ class GuestMachine {
         "-display",
         "none",
         "-kernel",
-        "/boot/vmlinuz-" + release,
+        GuestRoot + "/boot/vmlinuz-" + release,
         "-initrd",
         initramfs.string(),
         "-append",
-        "console=ttyS0 quiet loglevel=3",
+        std::string("console=") + guest.Serial + " quiet loglevel=3 serial=" + guest.Serial,
         "-qmp",
         "unix:" + (folder / "qmp").string() + ",server=on,wait=off",
         "-chardev",
         "socket,id=serial,path=" + (folder / "serial").string() + ",server=on,wait=off",
         "-serial",
         "chardev:serial"};
+    args.insert(args.begin() + 1, guest.Machine.begin(), guest.Machine.end());
     args.insert(args.end(), devices.begin(), devices.end());
+    args.insert(args.end(), guest.Keyboard.begin(), guest.Keyboard.end());
     const int log = open((folder / "qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Pid = Start(args, {}, -1, log, log);
     close(log);
@@ -245,13 +292,19 @@ class ConsoleMachineTest : public FolderTest {
 
   void SetUp() override {
     FolderTest::SetUp();
-    for (const char* tool : {"qemu-system-x86_64", "cpio", "busybox"})
-      if (FindProgram(tool).empty() && access((std::string("/bin/") + tool).c_str(), X_OK) != 0)
-        GTEST_SKIP() << tool << " is not installed";
+    ASSERT_TRUE(Guest()) << "KELVAR_CONSOLE_ARCH names no architecture this suite knows";
+    if (FindProgram(Guest()->Emulator).empty())
+      GTEST_SKIP() << Guest()->Emulator << " is not installed";
+    if (FindProgram("cpio").empty()) GTEST_SKIP() << "cpio is not installed";
+    if (access((GuestRoot + "/bin/busybox").c_str(), X_OK) != 0)
+      GTEST_SKIP() << "busybox is not installed";
     Release = KernelRelease();
-    if (Release.empty()) GTEST_SKIP() << "no readable kernel in /boot with its modules";
-    ASSERT_TRUE(Capture(
-        {BuildScript, (Folder / "guest.cpio").string(), Release, Kelvar, DataDir, GuestTool}, {}))
+    if (Release.empty())
+      GTEST_SKIP() << "no readable kernel in " << GuestRoot << "/boot with its modules";
+    ASSERT_TRUE(
+        Capture({BuildScript, (Folder / "guest.cpio").string(), Release, GuestBuild + "/kelvar",
+                 GuestBuild + "/data", GuestTool},
+                {{"KELVAR_GUEST_ROOT", GuestRoot}, {"KELVAR_GUEST_TRIPLET", Guest()->Triplet}}))
         << "the guest's initramfs could not be built";
   }
 
@@ -272,7 +325,7 @@ class ConsoleMachineTest : public FolderTest {
   void Boot(const std::vector<std::string>& devices, const std::string& modules, int inputs) {
     const auto start = Clock::now();
     Booted = start;
-    ASSERT_TRUE(Machine.Boot(Folder, Release, Folder / "guest.cpio", devices))
+    ASSERT_TRUE(Machine.Boot(*Guest(), Folder, Release, Folder / "guest.cpio", devices))
         << ReadText(Folder / "qemu.log");
     Load(modules, inputs);
     const auto console = Machine.Screendump();
@@ -530,6 +583,7 @@ constexpr const char* FallbackLine = "Could Not find mouse!!! Falling back to em
 // The standard VGA (bochs DRM) with a PS/2 keyboard: first without a mouse
 // driver, then with the PS/2 mouse, then the game killed in the person's turn.
 TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
+  if (std::string(Guest()->Name) != "amd64") GTEST_SKIP() << "the standard VGA and PS/2 are a PC's";
   Boot({"-vga", "std"}, "bochs evdev", 1);
 
   {
