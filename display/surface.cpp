@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr int Width = 640;
-constexpr int Height = 480;
+constexpr int Width = ScreenWidth;
+constexpr int Height = ScreenHeight;
 constexpr Colour Background = 0x0000;
 
 // ModeOpen: true between a successful InitGraph and CloseGraphics.

@@ -1,8 +1,9 @@
 // Inside the platform: what every host provides to the common core (a desktop
-// window, a browser canvas, a terminal, the tests' script), and what the core
-// offers its hosts. Nothing outside platform/ (and the platform's own tests)
-// includes this file; each program is built with a list of hosts to try
-// (CMake picks it), so nothing above platform/ knows which one runs.
+// window, a browser canvas, a terminal, the tests' script). What the core
+// offers its hosts is in platform/core/services.h. Nothing outside platform/
+// (and the platform's own tests) includes this file; each program is built
+// with a list of hosts to try (CMake picks it), so nothing above platform/
+// knows which one runs.
 //
 // Threads. A host that wants a display thread gets one from the core: every
 // entry of its Host except Wake and the clocks is called on it, and the
@@ -14,16 +15,11 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 
-// ScreenWidth, ScreenHeight: the one graphics mode's size in pixels.
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
-
 // Frame: the screen as it is to be presented, a stable copy the host may read
-// until HostPresent returns.
+// until Present returns.
 struct Frame {
   const std::uint16_t* Pixels;  // ScreenWidth x ScreenHeight, RGB 5-6-5, row by row
   const bool* RowChanged;       // [ScreenHeight]: differs from the frame presented before
@@ -33,9 +29,16 @@ struct Frame {
 
 // ---- What a host provides ------------------------------------------------------
 
-// Host: one way of showing the screen and taking input. Every entry is set.
+// HostKind: what a person is shown, as KELVAR_DISPLAY picks it ("window":
+// pixels in a window or on the whole console; "terminal"); a script is no
+// way of playing and is never left out.
+enum class HostKind { Window, Terminal, Script };
+
+// Host: one way of showing the screen and taking input. Every entry is set;
+// each table is written with designated initialisers, so an entry cannot
+// land in another's place.
 struct Host {
-  const char* Name;  // "sdl", "console", "web", "terminal", "scripted"
+  HostKind Kind;
   // WantsDisplayThread: the core runs a display thread for this host.
   bool WantsDisplayThread;
   // Start: once, first of all: find a display a person can see; false with a
@@ -84,84 +87,3 @@ extern const Host ScriptedHost;
 // platform/CMakeLists.txt.
 extern const Host* const HostChoices[];
 extern const int HostChoiceCount;
-
-// ---- What the core offers its hosts ------------------------------------------------
-
-// SystemMilliseconds, SystemTimeOfDay: the system's clocks, for a Host's clock entries.
-std::uint64_t SystemMilliseconds();
-long double SystemTimeOfDay();
-// QueueKeys: key bytes in the order they came; fromWindow: already key codes
-// (0 and a scan code for extended keys), never the start of an escape sequence.
-void QueueKeys(const std::uint8_t* codes, int count, bool fromWindow);
-// ActiveHost: the host in use (after PlatformStart; the last choice when none started).
-const Host& ActiveHost();
-// QueuedKeyCount: key bytes not yet taken by the program.
-int QueuedKeyCount();
-// Mouse button bits, as mouse_getbutton answers them.
-constexpr int MouseRight = 1;
-constexpr int MouseMiddle = 2;
-constexpr int MouseLeft = 4;
-// QueuePointerMove, QueuePointerButton, QueuePointerState: the person's
-// pointer at a screen pixel (clamped to the ranges; ignored while the mouse
-// is not open), after a movement, one button's change, or with all buttons
-// as they are now (Mouse* bits).
-void QueuePointerMove(int x, int y);
-void QueuePointerButton(int x, int y, int button, bool pressed);
-void QueuePointerState(int x, int y, int buttons);
-// MouseSetup: what the program asked of the mouse library.
-struct MouseSetup {
-  std::string Device;  // mouse_init's device, type and sample rate
-  int Type;
-  int SampleRate;
-  int Scale;  // mouse_setscale
-  int MinX, MaxX, MinY, MaxY;
-  bool Open;
-};
-MouseSetup CurrentMouseSetup();
-// RequestRepaint: the next present shows the whole frame (after a resize, say).
-void RequestRepaint();
-// OnDisplayThread: runs action(argument) where the Host's entries run and returns
-// when it is done; false once the host has stopped or never started.
-bool OnDisplayThread(void (*action)(void*), void* argument);
-// WaitForWake: for a display-thread host with nothing of its own to block on,
-// sleeps until the core wakes the display thread or timeoutMilliseconds pass.
-void WaitForWake(int timeoutMilliseconds);
-// OrderlyQuit: the person closed the screen: host stopped, terminal restored,
-// exit status 0, from whatever state the program's thread is in.
-[[noreturn]] void OrderlyQuit();
-
-// Picture placement: the screen drawn at the largest whole scale that fits
-// an area, centred (below 1x, the largest size of the right shape).
-struct PictureRect {
-  int X, Y, W, H;
-};
-PictureRect FitPicture(int width, int height);
-// AreaToScreen: a point of the area to a screen pixel; false when it lies
-// outside the picture, where the result is the nearest pixel of the picture.
-bool AreaToScreen(const PictureRect& picture, int x, int y, int& screenX, int& screenY);
-// ScreenToArea: the point of the area at the centre of a screen pixel.
-void ScreenToArea(const PictureRect& picture, int screenX, int screenY, int& x, int& y);
-
-// The terminal the program was started from. Hosts that take key presses from
-// it call StartTtyInput (raw input and a reader thread queueing its
-// bytes); hosts that read it themselves call MakeTtyRaw only.
-void StartTtyInput();
-bool MakeTtyRaw();
-// SetTtyLeaveBytes: bytes written to standard output, before the settings
-// are restored, whenever the terminal is put back (exit, run-time error, a
-// fatal signal): the alternate screen left, mouse reporting turned off.
-// Written once, then forgotten (a host entering again sets them again). At
-// most TtyLeaveLimit bytes; false (and nothing kept) when longer.
-constexpr int TtyLeaveLimit = 256;
-bool SetTtyLeaveBytes(const char* bytes, int count);
-// SetTtyLeaveAction: a function run whenever the terminal is put back,
-// after the leave bytes and before the settings (exit, run-time error, a
-// fatal signal, a sanitizer's report): a host gives back what it changed
-// outside the terminal's settings (a virtual console's display and keyboard
-// modes). Async-signal-safe only; nullptr for none. Kept until replaced.
-void SetTtyLeaveAction(void (*action)());
-// FatalSignals: the signals whose default action ends the program; each
-// restores the terminal (write and tcsetattr only) and then ends the program
-// as the signal would (status 128 + N in a shell). Ignored ones, and those a
-// sanitizer handles, are left alone.
-std::vector<int> FatalSignals();

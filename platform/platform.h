@@ -19,6 +19,9 @@ struct vga_modeinfo {
 
 // G640x480x64K: the one graphics mode, 640 x 480 with 65,536 colours.
 constexpr int G640x480x64K = 18;
+// ScreenWidth, ScreenHeight: that mode's size in pixels, for the game and every host.
+constexpr int ScreenWidth = 640;
+constexpr int ScreenHeight = 480;
 // TEXT: mode 0 closes the graphics mode.
 constexpr int TEXT = 0;
 

@@ -14,7 +14,7 @@
 #include "display/display.h"
 #include "engine/engine.h"
 #include "input/input.h"
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/platform.h"
 #include "platform/scripted/scripted.h"
 

@@ -17,7 +17,7 @@
 
 #include "display/display.h"
 #include "engine/engine.h"
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/platform.h"
 #include "platform/scripted/scripted.h"
 #include "tests/position_support.h"

@@ -495,8 +495,7 @@ struct PixelProbe {
   Uint32 Pixel;
 };
 
-void ReadWindowPixel(void* argument) {
-  auto& probe = *static_cast<PixelProbe*>(argument);
+void ReadWindowPixel(PixelProbe& probe) {
   SDL_Renderer* renderer = SDL_GetRenderer(DisplayWindow());
   SDL_Rect one{probe.X, probe.Y, 1, 1};
   probe.Pixel = 0xDEADBEEF;
@@ -517,7 +516,7 @@ TEST_F(Window, DrawingReachesTheWindowWhileComputing) {
   for (;;) {
     while (Clock::now() < next) {
     }
-    ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &red));
+    ASSERT_TRUE(OnDisplayThread([&red] { ReadWindowPixel(red); }));
     if ((red.Pixel & 0xFFFFFF) == 0xFF0000u || Clock::now() - start > std::chrono::seconds(3))
       break;
     next += std::chrono::milliseconds(100);
@@ -525,14 +524,14 @@ TEST_F(Window, DrawingReachesTheWindowWhileComputing) {
   EXPECT_EQ(red.Pixel & 0xFFFFFF, 0xFF0000u);
   ScreenToWindow(101, 50, windowX, windowY);
   PixelProbe green{windowX, windowY, 0};
-  ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &green));
+  ASSERT_TRUE(OnDisplayThread([&green] { ReadWindowPixel(green); }));
   EXPECT_EQ(green.Pixel & 0xFFFFFF, 0x00FF00u);
 
   SetPixel(100, 50, 0x001F);
   PresentScreen();
   ScreenToWindow(100, 50, windowX, windowY);
   PixelProbe blue{windowX, windowY, 0};
-  ASSERT_TRUE(OnDisplayThread(ReadWindowPixel, &blue));
+  ASSERT_TRUE(OnDisplayThread([&blue] { ReadWindowPixel(blue); }));
   EXPECT_EQ(blue.Pixel & 0xFFFFFF, 0x0000FFu);
 }
 

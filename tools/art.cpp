@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "platform/platform.h"
 #include "tools/png_writer.h"
 
 namespace {
@@ -488,8 +489,6 @@ Bitmap RenderPiece(const Piece& piece) {
 
 // ---- The promotion picture ------------------------------------------------------------------
 
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
 using Screen = std::vector<double>;
 
 double& At(Screen& screen, int x, int y) { return screen[y * ScreenWidth + x]; }

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 
 // ---- Pure parts ----------------------------------------------------------------
 

@@ -121,5 +121,17 @@ void Stop() {
 }  // namespace
 
 const Host ConsoleHost = {
-    "console", true,        Start,       OpenScreen, CloseScreen,        Present,        Pump,
-    Wake,      OpenPointer, WarpPointer, Stop,       SystemMilliseconds, SystemTimeOfDay};
+    .Kind = HostKind::Window,
+    .WantsDisplayThread = true,
+    .Start = Start,
+    .OpenScreen = OpenScreen,
+    .CloseScreen = CloseScreen,
+    .Present = Present,
+    .Pump = Pump,
+    .Wake = Wake,
+    .OpenPointer = OpenPointer,
+    .WarpPointer = WarpPointer,
+    .Stop = Stop,
+    .Milliseconds = SystemMilliseconds,
+    .TimeOfDay = SystemTimeOfDay,
+};

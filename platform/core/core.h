@@ -1,11 +1,16 @@
-// Inside the common core only: what its files share. Hosts use host.h.
+// Inside the common core only: what its files share. Hosts use services.h.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <thread>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
+
+// ---- Input (keys.cpp, mouse.cpp) ------------------------------------------------
 
 // InputLock: guards every input queue (keys, and the mouse state).
 std::mutex& InputLock();
@@ -17,24 +22,28 @@ std::condition_variable& InputArrived();
 void BeginProgramWait();
 void EndProgramWait();
 
+// HasDisplayThread: the host in use runs on a display thread of the core's.
+inline bool HasDisplayThread() { return ActiveHost().WantsDisplayThread; }
+
 // WaitForInput: the program's thread waits until ready() holds (lock holds
 // InputLock); on the core's condition with a display thread, otherwise in the host's Pump.
 template <typename Ready>
 void WaitForInput(std::unique_lock<std::mutex>& lock, Ready ready) {
   if (ready()) return;
   BeginProgramWait();
-  const Host& host = ActiveHost();
-  if (host.WantsDisplayThread) {
+  if (HasDisplayThread()) {
     InputArrived().wait(lock, ready);
   } else {
     while (!ready()) {
       lock.unlock();
-      host.Pump(-1);
+      ActiveHost().Pump(-1);
       lock.lock();
     }
   }
   EndProgramWait();
 }
+
+// ---- The screen memory (screen.cpp) ----------------------------------------------
 
 // ScreenMemory: the linear screen the program draws into.
 extern std::uint16_t ScreenMemory[ScreenWidth * ScreenHeight];
@@ -46,6 +55,62 @@ extern int CurrentMode;
 bool TakeFrame(Frame& frame, bool whole);
 // ClearScreenMemory: every pixel black.
 void ClearScreenMemory();
+
+// ---- The display side (host_choice.cpp, display_thread.cpp, present.cpp) ----------
+
+// FramePeriod: milliseconds between two looks at the screen memory while the
+// program computes.
+constexpr int FramePeriod = 16;
+
+// DisplayState: what the display side keeps. Lock guards everything down to
+// RepaintWanted; PresentedAt and ProgressShown serve hosts without a display
+// thread (the program's thread only); ScreenOpen is touched only where the
+// Host's entries run.
+struct DisplayState {
+  std::mutex Lock;
+  std::condition_variable Wake;  // WaitForWake sleeps here
+  std::condition_variable Done;  // requesters wait here for their action
+  std::thread Thread;
+  std::thread::id ThreadId;
+  bool Probed = false;                            // the display thread's host has answered Start
+  bool Available = false;                         // a display that shows something to a person
+  bool Stopped = false;                           // the host has stopped (or none started)
+  bool Woken = false;                             // a wake since WaitForWake last slept
+  std::string Reason;                             // why the mode cannot be opened
+  const std::function<void()>* Action = nullptr;  // waiting to run on the display thread
+  unsigned long ActionsDone = 0;
+  bool ProgramWaiting = false;
+  unsigned long WaitSerial = 0;       // counts the program's waits
+  unsigned long PresentedSerial = 0;  // the wait whose picture is presented
+  bool QuitRequested = false;
+  bool RepaintWanted = false;
+  std::uint64_t PresentedAt = 0;  // the host's Milliseconds at the last present (no display thread)
+  bool ProgressShown = false;     // a step of the computation was shown since the program waited
+
+  bool ScreenOpen = false;
+};
+
+// Display: the one DisplayState, never freed, so exit handlers and the
+// display thread can use it while static objects are being destroyed.
+DisplayState& Display();
+// OnDisplayThreadNow: the caller is where the Host's entries run.
+bool OnDisplayThreadNow();
+// WakeLocked: the display thread looks at its state again (Lock held).
+void WakeLocked(DisplayState& d);
+// StartDisplayThread: host started on a display thread of its own; false
+// (and the thread gone) when its Start fails.
+bool StartDisplayThread(DisplayState& d);
+// EndDisplayThread: at exit, the display thread closes the screen, stops the
+// host and ends; from the display thread itself, only the screen closes.
+void EndDisplayThread(DisplayState& d);
+// PresentNow: the changed rows of the screen memory to the host.
+void PresentNow(DisplayState& d);
+// OpenScreenNow, CloseScreenNow: the host's screen opened (with a whole
+// first frame; reason empty on success) or closed, where its entries run.
+void OpenScreenNow(DisplayState& d, std::string& reason);
+void CloseScreenNow(DisplayState& d);
+// StopHost: the screen closed and the host stopped, once.
+void StopHost(DisplayState& d);
 
 // InstallSignalHandlers: every signal that ends the program restores the terminal first.
 void InstallSignalHandlers();

@@ -47,7 +47,7 @@ int QueuedKeyCount() {
 bool PeekKeyInput(KeyInput& input) {
   PlatformStart();
   // Without a display thread, a look is also the host's chance to take input.
-  if (!ActiveHost().WantsDisplayThread) ActiveHost().Pump(0);
+  if (!HasDisplayThread()) ActiveHost().Pump(0);
   std::lock_guard<std::mutex> guard(InputLock());
   if (KeyCount == 0) return false;
   input = KeyQueue[KeyHead];

@@ -91,20 +91,6 @@ int LatestButtons() {
   return Mouse().Latest.Buttons;
 }
 
-void OpenPointerAction(void* argument) {
-  *static_cast<bool*>(argument) = ActiveHost().OpenPointer();
-}
-
-struct WarpRequest {
-  int X;
-  int Y;
-};
-
-void WarpAction(void* argument) {
-  const WarpRequest& request = *static_cast<WarpRequest*>(argument);
-  ActiveHost().WarpPointer(request.X, request.Y);
-}
-
 }  // namespace
 
 void QueuePointerMove(int x, int y) { QueuePointer(x, y, LatestButtons()); }
@@ -139,7 +125,8 @@ int mouse_init(const char* device, int type, int samplerate) {
     m.SampleRate = samplerate;
   }
   bool hasPointer = false;
-  if (OnDisplayThread(OpenPointerAction, &hasPointer) && hasPointer) return 0;
+  if (OnDisplayThread([&hasPointer] { hasPointer = ActiveHost().OpenPointer(); }) && hasPointer)
+    return 0;
   std::lock_guard<std::mutex> guard(InputLock());
   Mouse().Open = false;
   return -1;
@@ -202,19 +189,18 @@ int mouse_getbutton() {
 }
 
 void mouse_setposition(int x, int y) {
-  WarpRequest request{};
   {
     std::lock_guard<std::mutex> guard(InputLock());
     MouseState& m = Mouse();
-    request.X = std::clamp(x, m.MinX, m.MaxX);
-    request.Y = std::clamp(y, m.MinY, m.MaxY);
-    m.Current.X = request.X;
-    m.Current.Y = request.Y;
-    m.Latest.X = request.X;
-    m.Latest.Y = request.Y;
+    x = std::clamp(x, m.MinX, m.MaxX);
+    y = std::clamp(y, m.MinY, m.MaxY);
+    m.Current.X = x;
+    m.Current.Y = y;
+    m.Latest.X = x;
+    m.Latest.Y = y;
     if (!m.Open) return;
   }
-  OnDisplayThread(WarpAction, &request);
+  OnDisplayThread([x, y] { ActiveHost().WarpPointer(x, y); });
 }
 
 void mouse_close() {

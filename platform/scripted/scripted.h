@@ -50,5 +50,3 @@ void SetScriptPointer(bool available);
 void SetScriptDisplay(bool available, const std::string& reason = "");
 // ScriptedWarps: every place the program moved the pointer to, in order.
 std::vector<std::pair<int, int>>& ScriptedWarps();
-// ScriptedFrames: frames presented so far.
-int ScriptedFrames();

@@ -10,7 +10,7 @@
 #include <deque>
 #include <thread>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/scripted/scripted.h"
 
 namespace {
@@ -41,7 +41,6 @@ struct ScriptState {
   bool DisplayAvailable = true;
   std::string DisplayReason;
   std::vector<std::pair<int, int>> Warps;
-  int Frames = 0;
 };
 
 ScriptState& Script() {
@@ -89,7 +88,7 @@ bool OpenScreen(std::string&) { return true; }
 
 void CloseScreen() {}
 
-void Present(const Frame&) { ++Script().Frames; }
+void Present(const Frame&) {}
 
 void Pump(int timeoutMilliseconds) {
   ScriptState& s = Script();
@@ -135,9 +134,21 @@ long double ClockTimeOfDay() {
 
 }  // namespace
 
-const Host ScriptedHost = {"scripted", false,        Start,         OpenScreen,  CloseScreen,
-                           Present,    Pump,         Wake,          OpenPointer, WarpPointer,
-                           Stop,       Milliseconds, ClockTimeOfDay};
+const Host ScriptedHost = {
+    .Kind = HostKind::Script,
+    .WantsDisplayThread = false,
+    .Start = Start,
+    .OpenScreen = OpenScreen,
+    .CloseScreen = CloseScreen,
+    .Present = Present,
+    .Pump = Pump,
+    .Wake = Wake,
+    .OpenPointer = OpenPointer,
+    .WarpPointer = WarpPointer,
+    .Stop = Stop,
+    .Milliseconds = Milliseconds,
+    .TimeOfDay = ClockTimeOfDay,
+};
 
 void ScriptKeys(const std::vector<int>& codes, bool fromTerminal, std::function<void()> check) {
   ScriptState& s = Script();
@@ -206,5 +217,3 @@ void SetScriptDisplay(bool available, const std::string& reason) {
 }
 
 std::vector<std::pair<int, int>>& ScriptedWarps() { return Script().Warps; }
-
-int ScriptedFrames() { return Script().Frames; }

@@ -7,7 +7,7 @@
 
 #include <SDL.h>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 
 // DisplayWindow: the open window, nullptr in text mode (display thread only).
 SDL_Window* DisplayWindow();

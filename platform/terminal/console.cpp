@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/terminal/terminal_parts.h"
 
 namespace {

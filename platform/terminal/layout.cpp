@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/terminal/terminal_parts.h"
 
 bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size) {

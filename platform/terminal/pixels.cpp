@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/terminal/terminal_parts.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <chafa.h>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/terminal/terminal_parts.h"
 
 void OpenSymbols(SymbolState& state) {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 #include "platform/terminal/terminal_parts.h"
 
 namespace {
@@ -335,5 +335,17 @@ void Stop() {
 }  // namespace
 
 const Host TerminalHost = {
-    "terminal", true,        Start,       OpenScreen, CloseScreen,        Present,        Pump,
-    Wake,       OpenPointer, WarpPointer, Stop,       SystemMilliseconds, SystemTimeOfDay};
+    .Kind = HostKind::Terminal,
+    .WantsDisplayThread = true,
+    .Start = Start,
+    .OpenScreen = OpenScreen,
+    .CloseScreen = CloseScreen,
+    .Present = Present,
+    .Pump = Pump,
+    .Wake = Wake,
+    .OpenPointer = OpenPointer,
+    .WarpPointer = WarpPointer,
+    .Stop = Stop,
+    .Milliseconds = SystemMilliseconds,
+    .TimeOfDay = SystemTimeOfDay,
+};

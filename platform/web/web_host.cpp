@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/host.h"
+#include "platform/core/services.h"
 
 extern "C" {
 // The host's imports (library.js).
@@ -97,6 +97,18 @@ std::uint64_t Milliseconds() {
 
 }  // namespace
 
-const Host WebHost = {"web",   false,        Start,          OpenScreen,  CloseScreen,
-                      Present, Pump,         Wake,           OpenPointer, WarpPointer,
-                      Stop,    Milliseconds, SystemTimeOfDay};
+const Host WebHost = {
+    .Kind = HostKind::Window,
+    .WantsDisplayThread = false,
+    .Start = Start,
+    .OpenScreen = OpenScreen,
+    .CloseScreen = CloseScreen,
+    .Present = Present,
+    .Pump = Pump,
+    .Wake = Wake,
+    .OpenPointer = OpenPointer,
+    .WarpPointer = WarpPointer,
+    .Stop = Stop,
+    .Milliseconds = Milliseconds,
+    .TimeOfDay = SystemTimeOfDay,
+};
