@@ -88,6 +88,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The console host's libraries are linked, so the shared-library
 # dependencies name them; the seat's manager is libseat's own dependency
 # (logind, or seatd). Neither the console nor the window needs Mesa.
+# logind lets a user take the console's session only when polkit says so
+# (a minimal system has none, and the game falls back to the terminal).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "polkitd | policykit-1")
 # The extended description; CPack puts the summary above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "kelvar is a single-player chess game. You play Black against the computer
 on a 640x480 board in a window, moving with the mouse or with the arrow keys

@@ -25,7 +25,9 @@ namespace {
 
 libseat* Seat = nullptr;
 bool Active = false;
-// The seat's last error line, for the reason a seat could not be had.
+// The seat's first error line since it was asked for: the reason a seat
+// could not be had (libseat tries its backends in turn, and the first to
+// fail is the system's own manager).
 char SeatError[200] = "";
 
 // The console's modes as found; plain values, read by the leave action.
@@ -51,7 +53,7 @@ void Disable(libseat* seat, void*) {
 }
 
 void KeepError(libseat_log_level level, const char* format, va_list args) {
-  if (level > LIBSEAT_LOG_LEVEL_ERROR) return;
+  if (level > LIBSEAT_LOG_LEVEL_ERROR || SeatError[0] != '\0') return;
   std::vsnprintf(SeatError, sizeof SeatError, format, args);
 }
 
@@ -62,6 +64,7 @@ const libseat_seat_listener Listener = {Enable, Disable};
 bool OpenSeat(std::string& reason) {
   libseat_set_log_handler(KeepError);
   libseat_set_log_level(LIBSEAT_LOG_LEVEL_ERROR);
+  SeatError[0] = '\0';
   Active = false;
   libseat* seat = libseat_open_seat(&Listener, nullptr);
   if (seat == nullptr) {
@@ -77,7 +80,8 @@ bool OpenSeat(std::string& reason) {
   }
   if (!Active) {
     libseat_close_seat(seat);
-    reason = "this console's session is not the one shown";
+    reason = SeatError[0] ? std::string("the seat was refused: ") + SeatError
+                          : "this console's session is not the one shown";
     return false;
   }
   Seat = seat;
