@@ -15,24 +15,16 @@
 // busybox (bin/busybox), Debian packages unpacked; its libraries are the
 // build machine's multiarch ones.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/process_support.h"
-#include "tests/screen_support.h"
+#include "tests/machine_support.h"
 
 namespace {
 
@@ -86,205 +78,11 @@ const std::string GuestTool = GuestBuild + "/tests/kelvar-console-guest";
 constexpr int KeyboardOff = 4;
 constexpr int TextMode = 0;
 
-// KernelRelease: the newest kernel in the guest root's boot/ this user can
-// read that has its modules installed; "" when there is none.
-std::string KernelRelease() {
-  std::vector<std::string> releases;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(GuestRoot + "/boot", error)) {
-    const std::string name = entry.path().filename();
-    if (name.rfind("vmlinuz-", 0) != 0) continue;
-    const std::string release = name.substr(8);
-    if (access(entry.path().c_str(), R_OK) == 0 &&
-        fs::is_directory(GuestRoot + "/lib/modules/" + release))
-      releases.push_back(release);
-  }
-  std::sort(releases.begin(), releases.end());
-  return releases.empty() ? "" : releases.back();
-}
-
-// Connect: a stream socket connected to a Unix socket's path, -1 when not yet there.
-int Connect(const fs::path& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// LineReader: lines from a socket, each without its line end.
-struct LineReader {
-  int Fd = -1;
-  std::string Pending;
-  // Next: the next line within the time; nullopt at its end or the stream's.
-  std::optional<std::string> Next(double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-      const std::size_t newline = Pending.find('\n');
-      if (newline != std::string::npos) {
-        std::string line = Pending.substr(0, newline);
-        Pending.erase(0, newline + 1);
-        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd ready{Fd, POLLIN, 0};
-      if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(Fd, buffer, sizeof buffer);
-      if (n <= 0) return std::nullopt;
-      Pending.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-};
-
-void WriteAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 // GameEnd: what the guest saw when the game ended.
 struct GameEnd {
   int Status = -1;
   int DisplayMode = -1, Keyboard = -1, KeyboardBefore = -1, LineEditing = -1;
 };
-
-// GuestMachine: one virtual machine, its serial line (the guest's command
-// shell) and its QMP monitor; ended with the object.
-class GuestMachine {
- public:
-  ~GuestMachine() {
-    if (Pid > 0) {
-      kill(Pid, SIGKILL);
-      Wait(Pid);
-    }
-    if (Serial.Fd >= 0) close(Serial.Fd);
-    if (Monitor.Fd >= 0) close(Monitor.Fd);
-  }
-
-  // Boot: the machine with the kernel, the initramfs and the extra devices;
-  // true once the guest's shell answers.
-  bool Boot(const Architecture& guest, const fs::path& folder, const std::string& release,
-            const fs::path& initramfs, const std::vector<std::string>& devices) {
-    Folder = folder;
-    std::vector<std::string> args = {
-        guest.Emulator,
-        "-accel",
-        "tcg,thread=multi",
-        "-smp",
-        "2",
-        "-m",
-        "1024",
-        "-nodefaults",
-        "-no-reboot",
-        "-display",
-        "none",
-        "-kernel",
-        GuestRoot + "/boot/vmlinuz-" + release,
-        "-initrd",
-        initramfs.string(),
-        "-append",
-        std::string("console=") + guest.Serial + " quiet loglevel=3 serial=" + guest.Serial,
-        "-qmp",
-        "unix:" + (folder / "qmp").string() + ",server=on,wait=off",
-        "-chardev",
-        "socket,id=serial,path=" + (folder / "serial").string() + ",server=on,wait=off",
-        "-serial",
-        "chardev:serial"};
-    args.insert(args.begin() + 1, guest.Machine.begin(), guest.Machine.end());
-    args.insert(args.end(), devices.begin(), devices.end());
-    args.insert(args.end(), guest.Keyboard.begin(), guest.Keyboard.end());
-    const int log = open((folder / "qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Pid = Start(args, {}, -1, log, log);
-    close(log);
-    if (!WaitUntil(20, [&] {
-          if (Serial.Fd < 0) Serial.Fd = Connect(folder / "serial");
-          if (Monitor.Fd < 0) Monitor.Fd = Connect(folder / "qmp");
-          return Serial.Fd >= 0 && Monitor.Fd >= 0;
-        }))
-      return false;
-    if (!Monitor.Next(10) || !Qmp("qmp_capabilities")) return false;
-    return Expect("@ready", 120).has_value();
-  }
-
-  // Send: a command line for the guest's shell.
-  void Send(const std::string& line) { WriteAll(Serial.Fd, line + "\n"); }
-
-  // Expect: the first line from the guest that starts with prefix; the lines
-  // before it are kept in Log.
-  std::optional<std::string> Expect(const std::string& prefix, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-      const double left = std::chrono::duration<double>(end - Clock::now()).count();
-      const auto line = Serial.Next(std::max(left, 0.0));
-      if (!line) return std::nullopt;
-      Log += *line + "\n";
-      if (line->rfind(prefix, 0) == 0) return line;
-    }
-  }
-
-  // Qmp: a monitor command with its arguments (a JSON object); true when it
-  // returned without an error.
-  bool Qmp(const std::string& command, const std::string& arguments = "{}") {
-    WriteAll(Monitor.Fd, "{\"execute\": \"" + command + "\", \"arguments\": " + arguments + "}\n");
-    for (;;) {
-      const auto line = Monitor.Next(30);
-      if (!line) return false;
-      if (line->find("\"return\"") != std::string::npos) return true;
-      if (line->find("\"error\"") != std::string::npos) {
-        Log += "QMP " + command + ": " + *line + "\n";
-        return false;
-      }
-    }
-  }
-
-  // Input: events for input-send-event, each a JSON object.
-  bool Input(const std::vector<std::string>& events) {
-    std::string list;
-    for (const std::string& event : events) list += (list.empty() ? "" : ", ") + event;
-    return Qmp("input-send-event", "{\"events\": [" + list + "]}");
-  }
-
-  // Screendump: what the machine's display shows now.
-  std::optional<Image> Screendump() {
-    const fs::path file = Folder / "screen.ppm";
-    if (!Qmp("screendump", "{\"filename\": \"" + file.string() + "\"}")) return std::nullopt;
-    return ParsePpm(ReadText(file));
-  }
-
-  pid_t Pid = -1;
-  fs::path Folder;
-  LineReader Serial, Monitor;
-  std::string Log;
-};
-
-std::string Relative(const char* axis, int value) {
-  return "{\"type\": \"rel\", \"data\": {\"axis\": \"" + std::string(axis) +
-         "\", \"value\": " + std::to_string(value) + "}}";
-}
-
-std::string Absolute(const char* axis, int value) {
-  return "{\"type\": \"abs\", \"data\": {\"axis\": \"" + std::string(axis) +
-         "\", \"value\": " + std::to_string(value) + "}}";
-}
-
-std::string LeftButton(bool down) {
-  return std::string("{\"type\": \"btn\", \"data\": {\"down\": ") + (down ? "true" : "false") +
-         ", \"button\": \"left\"}}";
-}
-
-std::string KeyEvent(const std::string& qcode, bool down) {
-  return std::string("{\"type\": \"key\", \"data\": {\"down\": ") + (down ? "true" : "false") +
-         ", \"key\": {\"type\": \"qcode\", \"data\": \"" + qcode + "\"}}}";
-}
 
 class ConsoleMachineTest : public FolderTest {
  protected:
@@ -298,7 +96,7 @@ class ConsoleMachineTest : public FolderTest {
     if (FindProgram("cpio").empty()) GTEST_SKIP() << "cpio is not installed";
     if (access((GuestRoot + "/bin/busybox").c_str(), X_OK) != 0)
       GTEST_SKIP() << "busybox is not installed";
-    Release = KernelRelease();
+    Release = KernelRelease(GuestRoot);
     if (Release.empty())
       GTEST_SKIP() << "no readable kernel in " << GuestRoot << "/boot with its modules";
     ASSERT_TRUE(
@@ -325,8 +123,20 @@ class ConsoleMachineTest : public FolderTest {
   void Boot(const std::vector<std::string>& devices, const std::string& modules, int inputs) {
     const auto start = Clock::now();
     Booted = start;
-    ASSERT_TRUE(Machine.Boot(*Guest(), Folder, Release, Folder / "guest.cpio", devices))
-        << ReadText(Folder / "qemu.log");
+    const Architecture& guest = *Guest();
+    std::vector<std::string> args = {guest.Emulator};
+    args.insert(args.end(), guest.Machine.begin(), guest.Machine.end());
+    const std::vector<std::string> boot = {
+        "-kernel",
+        GuestRoot + "/boot/vmlinuz-" + Release,
+        "-initrd",
+        (Folder / "guest.cpio").string(),
+        "-append",
+        std::string("console=") + guest.Serial + " quiet loglevel=3 serial=" + guest.Serial};
+    args.insert(args.end(), boot.begin(), boot.end());
+    args.insert(args.end(), devices.begin(), devices.end());
+    args.insert(args.end(), guest.Keyboard.begin(), guest.Keyboard.end());
+    ASSERT_TRUE(Machine.Boot(Folder, args)) << ReadText(Folder / "qemu.log");
     Load(modules, inputs);
     const auto console = Machine.Screendump();
     ASSERT_TRUE(console);
@@ -351,40 +161,12 @@ class ConsoleMachineTest : public FolderTest {
     GamePid = std::stoi(line->substr(5));
   }
 
-  // Shot: the screen's picture, wherever the display shows it.
-  std::optional<Picture> Shot() {
-    const auto image = Machine.Screendump();
-    if (!image || image->Width < 640 || image->Height < 480) return std::nullopt;
-    return PictureIn(*image, PlacementIn(image->Width, image->Height));
-  }
-
-  template <typename Test>
-  std::optional<Picture> WaitForShot(double seconds, Test test) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-      auto shot = Shot();
-      if (shot && test(*shot)) return shot;
-      Sleep(0.3);
-    }
-    return std::nullopt;
-  }
-
   // WaitForPersonsTurn: the board with the computer's first move, waiting
   // for the person; its occupancy.
   std::string WaitForPersonsTurn() {
-    const Picture waiting = Reference([] { ShowStatus("waiting"); });
-    // The whole opening is waited for, not only the status: a frame on its
-    // way to the screen (virtio-gpu flushes it in pieces) may show one
-    // before the other.
-    const auto opened = [](const std::string& squares) {
-      return squares.substr(0, 16) == std::string(16, 'b') && Count(squares, 'w') == 16 &&
-             squares.substr(48) != std::string(16, 'w');
-    };
-    const auto first = WaitForShot(120, [&](const Picture& shot) {
-      return SameArea(shot, waiting, 540, 468, 639, 479) && opened(Occupancy(shot));
-    });
-    if (!first) {
-      const auto last = Shot();
+    const std::string first = Machine.PersonsTurn(120, Opened);
+    if (first.empty()) {
+      const auto last = Machine.Shot();
       ADD_FAILURE() << "the board never waited for the person after the computer's first move"
                     << (last ? "; the squares shown: " + Occupancy(*last) : "");
       return "";
@@ -394,14 +176,16 @@ class ConsoleMachineTest : public FolderTest {
                  std::chrono::duration<double>(Clock::now() - Booted).count());
     // The game takes no click in the first 0.3 s of the person's turn.
     Sleep(1);
-    return Occupancy(*first);
+    return first;
   }
 
   void ExpectAnswer(const std::string& opening) {
-    const Picture waiting = Reference([] { ShowStatus("waiting"); });
-    EXPECT_TRUE(WaitForShot(120, [&](const Picture& shot) {
-      return SameArea(shot, waiting, 540, 468, 639, 479) && Answered(opening, Occupancy(shot));
-    })) << "no answer to e7-e5 seen";
+    EXPECT_FALSE(
+        Machine
+            .PersonsTurn(120,
+                         [&](const std::string& squares) { return Answered(opening, squares); })
+            .empty())
+        << "no answer to e7-e5 seen";
   }
 
   // GameEnded: the guest's report of the end of the game.
@@ -489,55 +273,6 @@ class ConsoleMachineTest : public FolderTest {
     return line ? std::stol(line->substr(8)) : -1;
   }
 
-  // PointAt: a relative pointer to the top-left corner, then to a screen
-  // pixel, in steps the emulated mouse's small queue takes whole.
-  void PointAt(int x, int y) {
-    for (int i = 0; i < 8; ++i) {
-      Machine.Input({Relative("x", -200), Relative("y", -200)});
-      Sleep(0.1);
-    }
-    for (int dx = x, dy = y; dx > 0 || dy > 0;) {
-      const int stepX = std::min(dx, 100), stepY = std::min(dy, 100);
-      Machine.Input({Relative("x", stepX), Relative("y", stepY)});
-      dx -= stepX;
-      dy -= stepY;
-      Sleep(0.1);
-    }
-    Sleep(0.2);
-  }
-
-  void Click() {
-    Machine.Input({LeftButton(true)});
-    Sleep(0.1);
-    Machine.Input({LeftButton(false)});
-    Sleep(0.5);
-  }
-
-  // Touch: an absolute pointer's press and release on a pixel of the
-  // game's picture: the tablet's whole axis range (0..32767) spans the
-  // display, and the picture lies centred in it at its own scale.
-  void Touch(int x, int y) {
-    const Placement place = PlacementIn(ConsoleWidth, ConsoleHeight);
-    const double displayX = place.X + (x + 0.5) * place.W / 640;
-    const double displayY = place.Y + (y + 0.5) * place.H / 480;
-    const int ax = static_cast<int>(displayX * 32768 / ConsoleWidth);
-    const int ay = static_cast<int>(displayY * 32768 / ConsoleHeight);
-    Machine.Input({Absolute("x", ax), Absolute("y", ay), LeftButton(true)});
-    Sleep(0.1);
-    Machine.Input({LeftButton(false)});
-    Sleep(0.5);
-  }
-
-  // Press: a key pressed and released, times over, slowly enough for the
-  // emulated keyboard controller's small queue.
-  void Press(const std::string& qcode, int times = 1) {
-    for (int i = 0; i < times; ++i) {
-      Machine.Input({KeyEvent(qcode, true)});
-      Machine.Input({KeyEvent(qcode, false)});
-      Sleep(0.1);
-    }
-  }
-
   // TabletGame: e7-e5 tapped with a USB tablet on a virtio-gpu display of
   // the size given, then Esc; with plugMouse, a USB mouse is plugged in
   // during the game and clicks e5 instead.
@@ -556,18 +291,18 @@ class ConsoleMachineTest : public FolderTest {
       Machine.Send("settle 3; echo @settled");
       ASSERT_TRUE(Machine.Expect("@settled", 60));
     }
-    Touch(SquareX('e'), SquareY(7));
+    Machine.Touch(SquareX('e'), SquareY(7), ConsoleWidth, ConsoleHeight);
     if (plugMouse) {
       // The newest mouse takes QEMU's relative movements and the buttons.
-      PointAt(SquareX('e'), SquareY(5));
-      Click();
+      Machine.PointAt(SquareX('e'), SquareY(5));
+      Machine.Click();
     } else {
-      Touch(SquareX('e'), SquareY(5));
+      Machine.Touch(SquareX('e'), SquareY(5), ConsoleWidth, ConsoleHeight);
     }
     ExpectAnswer(opening);
-    Press("esc");
+    Machine.Press("esc");
     Sleep(1);
-    Touch(600, 100);
+    Machine.Touch(600, 100, ConsoleWidth, ConsoleHeight);
     ExpectConsoleBack(GameEnded(30), 0);
   }
 
@@ -596,14 +331,14 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     std::fprintf(stderr, "keyboard emulation: %.2f %% of a core while waiting\n", idle * 100);
     EXPECT_LT(idle, 0.01);
     // The emulated pointer starts at (0, 0) and moves 6 pixels a key.
-    Press("right", 57);
-    Press("down", 20);
-    Press("spc");
+    Machine.Press("right", 57);
+    Machine.Press("down", 20);
+    Machine.Press("spc");
     Sleep(0.5);
-    Press("down", 16);
-    Press("spc");
+    Machine.Press("down", 16);
+    Machine.Press("spc");
     ExpectAnswer(opening);
-    Press("esc");
+    Machine.Press("esc");
     ExpectConsoleBack(GameEnded(30), 0);
   }
 
@@ -617,13 +352,13 @@ TEST_F(ConsoleMachineTest, KeyboardMouseAndSignalsOnStandardVga) {
     std::fprintf(stderr, "mouse: %.2f %% of a core while waiting, %ld kB resident\n", idle * 100,
                  ResidentKilobytes());
     EXPECT_LT(idle, 0.01);
-    PointAt(SquareX('e'), SquareY(7));
-    Click();
-    PointAt(SquareX('e'), SquareY(5));
-    Click();
+    Machine.PointAt(SquareX('e'), SquareY(7));
+    Machine.Click();
+    Machine.PointAt(SquareX('e'), SquareY(5));
+    Machine.Click();
     ExpectAnswer(opening);
     // With a mouse, Esc is acted on at the next movement.
-    Press("esc");
+    Machine.Press("esc");
     Sleep(1);
     Machine.Input({Relative("x", 5)});
     const GameEnd end = GameEnded(30);

@@ -1,6 +1,7 @@
-// A virtual machine for the console suites: QEMU without KVM booting this
-// machine's kernel, its serial line (the guest's command shell) and its QMP
-// monitor (input events, screendumps, devices).
+// A virtual machine for the console suites: QEMU without KVM booting a
+// kernel, its serial line (the guest's command shell) and its QMP monitor:
+// the machine's keyboard, mice and tablet moved as a person moves them,
+// its display read back as a person sees it, devices plugged in.
 
 #pragma once
 
@@ -13,24 +14,27 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/process_support.h"
+#include "tests/screen_support.h"
 
 namespace support {
 
-// KernelRelease: the newest kernel in /boot this user can read that has its
-// modules installed; "" when there is none.
-inline std::string KernelRelease() {
+// KernelRelease: the newest kernel in root's boot/ this user can read that
+// has its modules installed; "" when there is none.
+inline std::string KernelRelease(const std::string& root = "/") {
   std::vector<std::string> releases;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/boot", error)) {
+  for (const auto& entry : fs::directory_iterator(root + "/boot", error)) {
     const std::string name = entry.path().filename();
     if (name.rfind("vmlinuz-", 0) != 0) continue;
     const std::string release = name.substr(8);
-    if (access(entry.path().c_str(), R_OK) == 0 && fs::is_directory("/lib/modules/" + release))
+    if (access(entry.path().c_str(), R_OK) == 0 &&
+        fs::is_directory(root + "/lib/modules/" + release))
       releases.push_back(release);
   }
   std::sort(releases.begin(), releases.end());
@@ -85,6 +89,46 @@ inline void WriteAll(int fd, const std::string& text) {
   }
 }
 
+inline std::string Relative(const char* axis, int value) {
+  return "{\"type\": \"rel\", \"data\": {\"axis\": \"" + std::string(axis) +
+         "\", \"value\": " + std::to_string(value) + "}}";
+}
+
+inline std::string Absolute(const char* axis, int value) {
+  return "{\"type\": \"abs\", \"data\": {\"axis\": \"" + std::string(axis) +
+         "\", \"value\": " + std::to_string(value) + "}}";
+}
+
+inline std::string LeftButton(bool down) {
+  return std::string("{\"type\": \"btn\", \"data\": {\"down\": ") + (down ? "true" : "false") +
+         ", \"button\": \"left\"}}";
+}
+
+inline std::string KeyEvent(const std::string& qcode, bool down) {
+  return std::string("{\"type\": \"key\", \"data\": {\"down\": ") + (down ? "true" : "false") +
+         ", \"key\": {\"type\": \"qcode\", \"data\": \"" + qcode + "\"}}}";
+}
+
+// TypedKey: QEMU's key for a character of a typed command, and whether
+// Shift is held for it (a US layout); nullopt for one it has no key for.
+inline std::optional<std::pair<std::string, bool>> TypedKey(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return std::pair{std::string(1, c), false};
+  static const std::map<char, std::pair<std::string, bool>> named = {
+      {' ', {"spc", false}},  {'/', {"slash", false}}, {'-', {"minus", false}},
+      {'.', {"dot", false}},  {'\n', {"ret", false}},  {'>', {"dot", true}},
+      {'$', {"4", true}},     {'?', {"slash", true}},  {';', {"semicolon", false}},
+      {'_', {"minus", true}}, {'=', {"equal", false}}};
+  const auto found = named.find(c);
+  if (found == named.end()) return std::nullopt;
+  return found->second;
+}
+
+// Opened: a board's occupancy after the computer's first move.
+inline bool Opened(const std::string& squares) {
+  return squares.size() == 64 && squares.substr(0, 16) == std::string(16, 'b') &&
+         Count(squares, 'w') == 16 && squares.substr(48) != std::string(16, 'w');
+}
+
 // GuestMachine: one virtual machine, its serial line (the guest's command
 // shell) and its QMP monitor; ended with the object.
 class GuestMachine {
@@ -98,20 +142,15 @@ class GuestMachine {
     if (Monitor.Fd >= 0) close(Monitor.Fd);
   }
 
-  // Boot: the machine with the kernel, the initramfs, the extra devices and
-  // the kernel's command line; true once the guest's shell says @ready.
-  bool Boot(const fs::path& folder, const std::string& release, const fs::path& initramfs,
-            const std::vector<std::string>& devices,
-            const std::string& append = "console=ttyS0 quiet loglevel=3", double seconds = 120) {
+  // Boot: QEMU run with the machine's own arguments (the emulator first:
+  // its machine, kernel, initramfs, command line and devices), its
+  // monitor and serial line in folder, no display window; true once the
+  // guest's shell says @ready.
+  bool Boot(const fs::path& folder, std::vector<std::string> args, double seconds = 120) {
     Folder = folder;
-    std::vector<std::string> args = {
-        "qemu-system-x86_64",
-        "-machine",
-        "pc",
+    const std::vector<std::string> common = {
         "-accel",
         "tcg,thread=multi",
-        "-cpu",
-        "Nehalem",
         "-smp",
         "2",
         "-m",
@@ -120,19 +159,13 @@ class GuestMachine {
         "-no-reboot",
         "-display",
         "none",
-        "-kernel",
-        "/boot/vmlinuz-" + release,
-        "-initrd",
-        initramfs.string(),
-        "-append",
-        append,
         "-qmp",
         "unix:" + (folder / "qmp").string() + ",server=on,wait=off",
         "-chardev",
         "socket,id=serial,path=" + (folder / "serial").string() + ",server=on,wait=off",
         "-serial",
         "chardev:serial"};
-    args.insert(args.end(), devices.begin(), devices.end());
+    args.insert(args.begin() + 1, common.begin(), common.end());
     const int log = open((folder / "qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Pid = Start(args, {}, -1, log, log);
     close(log);
@@ -160,6 +193,16 @@ class GuestMachine {
       Log += *line + "\n";
       if (line->rfind(prefix, 0) == 0) return line;
     }
+  }
+
+  // Shell: a command's output (and errors) on one line, for a guest whose
+  // shell is a POSIX one; "" when it did not answer in time.
+  std::string Shell(const std::string& command, double seconds = 60) {
+    Send("echo \"@out $( { " + command + "; } 2>&1 | tr '\\n' ' ')\"");
+    const auto line = Expect("@out ", seconds);
+    std::string out = line ? line->substr(5) : "";
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
   }
 
   // Qmp: a monitor command with its arguments (a JSON object); true when it
@@ -191,30 +234,104 @@ class GuestMachine {
     return ParsePpm(ReadText(file));
   }
 
+  // Shot: the game's picture, wherever on the display the console host puts it.
+  std::optional<Picture> Shot() {
+    const auto image = Screendump();
+    if (!image || image->Width < 640 || image->Height < 480) return std::nullopt;
+    return PictureIn(*image, PlacementIn(image->Width, image->Height));
+  }
+
+  template <typename Test>
+  std::optional<Picture> WaitForShot(double seconds, Test test) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      auto shot = Shot();
+      if (shot && test(*shot)) return shot;
+      Sleep(0.3);
+    }
+    return std::nullopt;
+  }
+
+  // PersonsTurn: the board shown waiting for the person, its squares
+  // passing the test; its occupancy, "" when not seen in time. The whole
+  // board is waited for, not only the status: a frame on its way to the
+  // screen (virtio-gpu flushes it in pieces) may show one before the other.
+  template <typename Test>
+  std::string PersonsTurn(double seconds, Test test) {
+    static const Picture waiting = Reference([] { ShowStatus("waiting"); });
+    const auto shot = WaitForShot(seconds, [&](const Picture& shown) {
+      return SameArea(shown, waiting, 540, 468, 639, 479) && test(Occupancy(shown));
+    });
+    return shot ? Occupancy(*shot) : "";
+  }
+
+  // PointAt: a relative pointer to the top-left corner, then to a screen
+  // pixel, in steps the emulated mouse's small queue takes whole.
+  void PointAt(int x, int y) {
+    for (int i = 0; i < 8; ++i) {
+      Input({Relative("x", -200), Relative("y", -200)});
+      Sleep(0.1);
+    }
+    for (int dx = x, dy = y; dx > 0 || dy > 0;) {
+      const int stepX = std::min(dx, 100), stepY = std::min(dy, 100);
+      Input({Relative("x", stepX), Relative("y", stepY)});
+      dx -= stepX;
+      dy -= stepY;
+      Sleep(0.1);
+    }
+    Sleep(0.2);
+  }
+
+  void Click() {
+    Input({LeftButton(true)});
+    Sleep(0.1);
+    Input({LeftButton(false)});
+    Sleep(0.5);
+  }
+
+  // Touch: an absolute pointer's press and release on a pixel of the
+  // game's picture on a display of the given size: the tablet's whole axis
+  // range (0..32767) spans the display, and the picture lies centred in it
+  // at its own scale.
+  void Touch(int x, int y, int width, int height) {
+    const Placement place = PlacementIn(width, height);
+    const double displayX = place.X + (x + 0.5) * place.W / 640;
+    const double displayY = place.Y + (y + 0.5) * place.H / 480;
+    const int ax = static_cast<int>(displayX * 32768 / width);
+    const int ay = static_cast<int>(displayY * 32768 / height);
+    Input({Absolute("x", ax), Absolute("y", ay), LeftButton(true)});
+    Sleep(0.1);
+    Input({LeftButton(false)});
+    Sleep(0.5);
+  }
+
+  // Press: a key pressed and released, times over, slowly enough for the
+  // emulated keyboard controller's small queue.
+  void Press(const std::string& qcode, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+      Input({KeyEvent(qcode, true)});
+      Input({KeyEvent(qcode, false)});
+      Sleep(0.1);
+    }
+  }
+
+  // Type: a command typed on the machine's keyboard, as the person at it
+  // types it; false at a character it has no key for.
+  bool Type(const std::string& text) {
+    for (const char c : text) {
+      const auto key = TypedKey(c);
+      if (!key) return false;
+      if (key->second) Input({KeyEvent("shift", true)});
+      Press(key->first);
+      if (key->second) Input({KeyEvent("shift", false)});
+    }
+    return true;
+  }
+
   pid_t Pid = -1;
   fs::path Folder;
   LineReader Serial, Monitor;
   std::string Log;
 };
-
-inline std::string Relative(const char* axis, int value) {
-  return "{\"type\": \"rel\", \"data\": {\"axis\": \"" + std::string(axis) +
-         "\", \"value\": " + std::to_string(value) + "}}";
-}
-
-inline std::string Absolute(const char* axis, int value) {
-  return "{\"type\": \"abs\", \"data\": {\"axis\": \"" + std::string(axis) +
-         "\", \"value\": " + std::to_string(value) + "}}";
-}
-
-inline std::string LeftButton(bool down) {
-  return std::string("{\"type\": \"btn\", \"data\": {\"down\": ") + (down ? "true" : "false") +
-         ", \"button\": \"left\"}}";
-}
-
-inline std::string KeyEvent(const std::string& qcode, bool down) {
-  return std::string("{\"type\": \"key\", \"data\": {\"down\": ") + (down ? "true" : "false") +
-         ", \"key\": {\"type\": \"qcode\", \"data\": \"" + qcode + "\"}}}";
-}
 
 }  // namespace support
