@@ -164,7 +164,9 @@ class DebianConsoleTest : public FolderTest {
 };
 
 // A console login plays: the player's session is logind's active one on
-// tty1; `kelvar` typed there shows the board; the tablet plays e7-e5; root
+// tty1; root's game started on tty3 meanwhile says in one line that it
+// cannot have the screen and plays in tty3's text; `kelvar` typed on tty1
+// shows the board; the tablet plays e7-e5; root
 // switches to tty2 and back while the game runs (taps while away change
 // nothing); a USB mouse plugged in moves the arrow and plays d7-d6; Esc
 // ends the game with 0 and tty1 takes commands again; a second game, e7-e5
@@ -189,6 +191,23 @@ TEST_F(DebianConsoleTest, PlayerPlaysOnTty1) {
   ASSERT_TRUE(screen);
   const int width = screen->Width, height = screen->Height;
   std::fprintf(stderr, "console %dx%d\n", width, height);
+
+  {
+    SCOPED_TRACE("root starts the game on tty3 while the player's tty1 is shown");
+    Machine.Shell(
+        "openvt -c 3 -- sh -c '/usr/games/kelvar 2>/tmp/refused; echo $? >/tmp/refused-status'");
+    EXPECT_TRUE(WaitUntil(
+        60, [&] { return Machine.Shell("grep -c 'drawing in the terminal' /tmp/refused") == "1"; }))
+        << "the terminal host did not start: " << Machine.Shell("cat /tmp/refused");
+    EXPECT_EQ(Machine.Shell("grep 'cannot be shown' /tmp/refused"),
+              "kelvar: the console cannot be shown: this console (tty3) is not the one shown "
+              "(tty1); playing in the terminal instead");
+    EXPECT_EQ(Machine.Shell("fgconsole"), "1");
+    EXPECT_TRUE(ConsoleShown()) << "the game on tty3 took the screen of tty1";
+    Machine.Shell("kill -TERM $(pgrep -u root -x kelvar)");
+    EXPECT_TRUE(WaitUntil(30, [&] { return Machine.Shell("cat /tmp/refused-status") == "143"; }))
+        << "the game on tty3 did not end on SIGTERM: " << Machine.Shell("cat /tmp/refused-status");
+  }
 
   {
     SCOPED_TRACE("the tablet, switching consoles, a mouse plugged in, Esc");

@@ -13,6 +13,8 @@ extern "C" {
 #include <linux/vt.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -59,9 +61,29 @@ void KeepError(libseat_log_level level, const char* format, va_list args) {
 
 const libseat_seat_listener Listener = {Enable, Disable};
 
+// ConsoleShown: the virtual console on standard input is the one on the
+// screen. A seat's manager may hand a privileged program the screen of the
+// session shown on another console (libseat's built-in seatd takes the
+// active one for root): a game started on a console nobody looks at must
+// not take over the one somebody is using.
+bool ConsoleShown(std::string& reason) {
+  struct stat input {};
+  vt_stat state{};
+  if (fstat(STDIN_FILENO, &input) != 0 || ioctl(STDIN_FILENO, VT_GETSTATE, &state) != 0)
+    return true;
+  // The virtual consoles are the tty major's minors 1 to 63; tty0 is the shown one.
+  const unsigned number = minor(input.st_rdev);
+  if (major(input.st_rdev) != 4 || number == 0 || number > 63 || number == state.v_active)
+    return true;
+  reason = "this console (tty" + std::to_string(number) + ") is not the one shown (tty" +
+           std::to_string(state.v_active) + ")";
+  return false;
+}
+
 }  // namespace
 
 bool OpenSeat(std::string& reason) {
+  if (!ConsoleShown(reason)) return false;
   libseat_set_log_handler(KeepError);
   libseat_set_log_level(LIBSEAT_LOG_LEVEL_ERROR);
   SeatError[0] = '\0';
