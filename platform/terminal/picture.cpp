@@ -57,7 +57,7 @@ void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
       break;
     case TerminalMode::Symbols:
       if (p.Whole) out += "\x1b[0;48;2;0;0;0m\x1b[2J";
-      PaintSymbols(p.Symbols, p.Layout, source, p.Whole, out);
+      PaintSymbols(p.Symbols, p.Layout, source, p.Whole, firstRow, lastRow, out);
       break;
     case TerminalMode::Sixel:
     case TerminalMode::Kitty:

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
+
 struct ChafaCanvas;
 struct ChafaSymbolMap;
 struct ChafaTermInfo;
@@ -170,8 +172,8 @@ constexpr int MaxRegisters = 256;
 // symbols in at most MaxSymbolColumns x MaxSymbolRows cells (a cell a screen
 // pixel across, two down, as half blocks show them), pixel modes at most
 // MaxScale times the screen's size.
-constexpr int MaxSymbolColumns = 640;
-constexpr int MaxSymbolRows = 240;
+constexpr int MaxSymbolColumns = ScreenWidth;
+constexpr int MaxSymbolRows = ScreenHeight / 2;
 constexpr long MaxScale = 4;
 // LayoutPicture: the largest picture of the screen's shape that fits,
 // centred. Pixel modes draw at a whole scale when one fits and leave the last
@@ -209,7 +211,7 @@ void FreePicture(Picture* picture);
 // terminal and draws everything.
 void ResetPicture(Picture* picture, const PictureLayout& layout);
 // PaintPicture: appends to out the bytes that bring the terminal from what it
-// shows to screen (640 x 480, RGB 5-6-5); nothing when nothing changed.
+// shows to screen (ScreenWidth x ScreenHeight, RGB 5-6-5); nothing when nothing changed.
 // firstRow..lastRow: the screen rows that may differ from the last paint.
 // The cursor is left at the picture's first cell, where a resize of the
 // terminal cannot scroll anything away.
@@ -267,22 +269,25 @@ struct CellWriter {
 void AppendCell(CellWriter& writer, const PictureLayout& layout, int r, int c, const Cell& cell,
                 bool console, std::string& out);
 
-// SymbolState: symbols mode: chafa's symbols and canvas, and the grid the
-// terminal shows.
+// SymbolState: symbols mode: chafa's symbols, a canvas per strip of cell
+// rows (Strips: each strip's first row, then the grid's row count), and the
+// grid the terminal shows.
 struct SymbolState {
   ChafaTermInfo* Info = nullptr;
   ChafaSymbolMap* Symbols = nullptr;
-  ChafaCanvas* Canvas = nullptr;
+  std::vector<ChafaCanvas*> Canvases;
+  std::vector<int> Strips;
   std::vector<Cell> Shown;
 };
 void OpenSymbols(SymbolState& state);   // OpenSymbols: chafa's symbols chosen
 void CloseSymbols(SymbolState& state);  // CloseSymbols: chafa's objects freed
-// ResetSymbols: a canvas of the layout's size; the grid shows nothing.
+// ResetSymbols: canvases for the layout's strips; the grid shows nothing.
 void ResetSymbols(SymbolState& state, const PictureLayout& layout);
 // PaintSymbols: source (the screen, RGB 8-8-8) as symbols, the cells that
-// differ from the grid shown (all of them when whole).
+// differ from the grid shown (all of them when whole), of the strips that
+// screen rows firstRow..lastRow reach.
 void PaintSymbols(SymbolState& state, const PictureLayout& layout, const std::uint8_t* source,
-                  bool whole, std::string& out);
+                  bool whole, int firstRow, int lastRow, std::string& out);
 
 // ConsoleState: the console's mode: the best shade for a mean colour and its
 // error, once worked out, and the grid the console shows.
