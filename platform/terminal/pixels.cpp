@@ -179,7 +179,8 @@ bool ChangedPixels(const PixelState& p, const PictureLayout& l, const CellRect& 
 // frame has room for the last one) and no larger than the terminal draws: a
 // terminal draws nothing of an image over its limit. Tiles go from the top
 // down, so a band that reaches into the next tile is drawn over by it.
-void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rect,
+// markSent: what was sent is recorded as shown (false: only its cost is wanted).
+void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rect, bool markSent,
                       std::string& out) {
   const int tileColumns = l.SixelWidth > 0 ? std::max(l.SixelWidth / l.CellWidth, 1) : l.Columns;
   const int tileRows =
@@ -202,11 +203,100 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
       AppendMoveTo(out, l.Top + top, l.Left + left);
       const std::size_t at = static_cast<std::size_t>(y) * stride + x * PixelBytes;
       AppendSixelImage(&p.Scaled[at], stride, w, h, l.Registers, out);
+      if (!markSent) continue;
       for (int row = y; row < y + h; ++row)
         std::memcpy(&p.Sent[row * stride + x * PixelBytes],
                     &p.Scaled[row * stride + x * PixelBytes],
                     static_cast<std::size_t>(w) * PixelBytes);
     }
+}
+
+// RowRuns: each row's runs of changed cells, unjoined.
+std::vector<CellRect> RowRuns(const PixelState& p, const PictureLayout& l, int first, int last) {
+  std::vector<CellRect> runs;
+  for (int r = first; r <= last; ++r)
+    for (int c = 0; c < l.Columns; ++c) {
+      if (!CellChanged(p, l, r, c)) continue;
+      if (!runs.empty() && runs.back().Top == r && runs.back().Right == c - 1)
+        runs.back().Right = c;
+      else
+        runs.push_back({c, r, c, r});
+    }
+  return runs;
+}
+
+int Cells(const CellRect& r) { return (r.Right - r.Left + 1) * (r.Bottom - r.Top + 1); }
+
+CellRect Bounds(const CellRect& a, const CellRect& b) {
+  return {std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
+          std::max(a.Bottom, b.Bottom)};
+}
+
+// MergeLimit, WeighLimit: rectangles and pixels worth weighing against
+// each other in one paint (a pointer's steps are); beyond them the nearby
+// changes are joined without weighing, which costs little time.
+constexpr std::size_t MergeLimit = 12;
+constexpr long WeighLimit = 65536;
+// NoMerge: a pair whose bounds cover far more cells than the two: never cheaper.
+constexpr std::size_t NoMerge = static_cast<std::size_t>(-1);
+
+// CheapestRectangles: the changed cells of rows first..last as sixel
+// rectangles of few bytes: from each row's runs, the two rectangles whose
+// bounds cost fewer bytes as one image than they do apart are joined, the
+// largest saving first, until no join saves any. Costs are the bytes the
+// images actually take (an image's header and colours against the cells
+// between the two); bounds over twice the cells of both are not tried.
+std::vector<CellRect> CheapestRectangles(PixelState& p, const PictureLayout& l, int first,
+                                         int last) {
+  std::vector<CellRect> rects = RowRuns(p, l, first, last);
+  long pixels = 0;
+  for (const CellRect& r : rects)
+    pixels += static_cast<long>(Cells(r)) * l.CellWidth * l.CellHeight;
+  if (rects.size() > MergeLimit || pixels > WeighLimit)
+    return ChangedRectangles(p, l, false, first, last);
+  if (rects.size() < 2) return rects;
+  std::string scratch;
+  const auto cost = [&](const CellRect& r) {
+    scratch.clear();
+    AppendSixelTiles(p, l, r, false, scratch);
+    return scratch.size();
+  };
+  const auto joinedCost = [&](const CellRect& a, const CellRect& b) {
+    const CellRect both = Bounds(a, b);
+    return Cells(both) > 2 * (Cells(a) + Cells(b)) + 4 ? NoMerge : cost(both);
+  };
+  const std::size_t n = rects.size();
+  std::vector<std::size_t> alone(n);
+  std::vector<std::vector<std::size_t>> joined(n, std::vector<std::size_t>(n, NoMerge));
+  for (std::size_t i = 0; i < n; ++i) alone[i] = cost(rects[i]);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j) joined[i][j] = joinedCost(rects[i], rects[j]);
+  std::vector<bool> gone(n, false);
+  for (;;) {
+    std::size_t bestI = n, bestJ = n, bestSaving = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = i + 1; j < n; ++j)
+        if (!gone[i] && !gone[j] && joined[i][j] != NoMerge &&
+            joined[i][j] <= alone[i] + alone[j] &&
+            (bestI == n || alone[i] + alone[j] - joined[i][j] > bestSaving)) {
+          bestI = i;
+          bestJ = j;
+          bestSaving = alone[i] + alone[j] - joined[i][j];
+        }
+    if (bestI == n) break;
+    rects[bestI] = Bounds(rects[bestI], rects[bestJ]);
+    alone[bestI] = joined[bestI][bestJ];
+    gone[bestJ] = true;
+    for (std::size_t k = 0; k < n; ++k)
+      if (k != bestI && !gone[k]) {
+        const std::size_t c = joinedCost(rects[bestI], rects[k]);
+        (k < bestI ? joined[k][bestI] : joined[bestI][k]) = c;
+      }
+  }
+  std::vector<CellRect> kept;
+  for (std::size_t i = 0; i < n; ++i)
+    if (!gone[i]) kept.push_back(rects[i]);
+  return kept;
 }
 
 }  // namespace
@@ -243,14 +333,17 @@ void PaintPixels(PixelState& p, KittyState& kitty, const PictureLayout& l,
     ReplaceKittyImages(p, kitty, l, out);
     return;
   }
+  if (l.Mode == TerminalMode::Sixel) {
+    const std::vector<CellRect> rects =
+        whole ? ChangedRectangles(p, l, true, firstCellRow, lastCellRow)
+              : CheapestRectangles(p, l, firstCellRow, lastCellRow);
+    for (const CellRect& rect : rects) AppendSixelTiles(p, l, rect, true, out);
+    return;
+  }
+  // Kitty: only the changed pixels' bounds, so a pointer costs about its own size.
   for (const CellRect& rect : ChangedRectangles(p, l, whole, firstCellRow, lastCellRow)) {
-    if (l.Mode == TerminalMode::Kitty) {
-      // Only the changed pixels' bounds: a pointer costs about its own size.
-      int px, py, pw, ph;
-      if (ChangedPixels(p, l, rect, px, py, pw, ph))
-        PlaceKittyImage(p, kitty, l, px, py, pw, ph, out);
-      continue;
-    }
-    AppendSixelTiles(p, l, rect, out);
+    int px, py, pw, ph;
+    if (ChangedPixels(p, l, rect, px, py, pw, ph))
+      PlaceKittyImage(p, kitty, l, px, py, pw, ph, out);
   }
 }

@@ -92,6 +92,46 @@ void AppendRun(std::string& out, char sixel, int count) {
   }
 }
 
+// Band: one band of six rows: each pixel's register, and per register its
+// pixels and first and last column; Used: the registers it holds, in the
+// order they are drawn.
+struct Band {
+  int Rows = 6;
+  std::vector<int> Register, Count, From, To, Rank, Used;
+};
+
+// AppendBand: the band's registers in the order of Used, each painting its
+// own pixels and those of every register after it.
+void AppendBand(Band& band, int w, std::string& out) {
+  for (std::size_t i = 0; i < band.Used.size(); ++i)
+    band.Rank[static_cast<std::size_t>(band.Used[i])] = static_cast<int>(i);
+  for (std::size_t i = 0; i < band.Used.size(); ++i) {
+    const std::size_t k = static_cast<std::size_t>(band.Used[i]);
+    if (i > 0) out += '$';
+    out += '#';
+    AppendNumber(out, band.Used[i]);
+    AppendRun(out, '?', band.From[k]);
+    char run = 0;
+    int length = 0;
+    for (int x = band.From[k]; x <= band.To[k]; ++x) {
+      int bits = 0;
+      for (int r = 0; r < band.Rows; ++r)
+        if (band.Rank[static_cast<std::size_t>(
+                band.Register[static_cast<std::size_t>(r * w + x)])] >= static_cast<int>(i))
+          bits |= 1 << r;
+      const char sixel = static_cast<char>(63 + bits);
+      if (sixel == run) {
+        ++length;
+        continue;
+      }
+      AppendRun(out, run, length);
+      run = sixel;
+      length = 1;
+    }
+    AppendRun(out, run, length);
+  }
+}
+
 }  // namespace
 
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
@@ -114,18 +154,22 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
     }
   }
   // Per band of six rows, the registers in order of how many of its pixels
-  // they hold, each from its first to its last column. Later sixels paint
-  // over earlier ones, so a register may also set the pixels of those drawn
-  // after it: the most frequent one fills the band in a single run, and the
-  // others' runs are longer and fewer.
-  std::vector<int> band(static_cast<std::size_t>(w) * 6);  // register of each pixel
-  std::vector<int> count(palette.Colours.size(), 0), from(palette.Colours.size()),
-      to(palette.Colours.size()), rank(palette.Colours.size(), 0);
-  std::vector<int> used;  // registers in this band
+  // they hold (or of how wide they spread, when that comes out shorter),
+  // each from its first to its last column. Later sixels paint over earlier
+  // ones, so a register may also set the pixels of those drawn after it: the
+  // first one fills the band in a single run, and the others' runs are
+  // longer and fewer.
+  Band band;
+  band.Register.resize(static_cast<std::size_t>(w) * 6);
+  band.Count.assign(palette.Colours.size(), 0);
+  band.From.resize(palette.Colours.size());
+  band.To.resize(palette.Colours.size());
+  band.Rank.assign(palette.Colours.size(), 0);
+  std::string byCount, bySpan;
   for (int top = 0; top < h; top += 6) {
-    used.clear();
-    const int rows = std::min(6, h - top);
-    for (int r = 0; r < rows; ++r) {
+    band.Used.clear();
+    band.Rows = std::min(6, h - top);
+    for (int r = 0; r < band.Rows; ++r) {
       const std::uint8_t* row = pixels + static_cast<std::size_t>(top + r) * stride;
       std::uint32_t last = SixelColour(row) ^ 1;
       int reg = 0;
@@ -135,47 +179,28 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
           reg = palette.Lookup.at(colour);
           last = colour;
         }
-        band[static_cast<std::size_t>(r * w + x)] = reg;
+        band.Register[static_cast<std::size_t>(r * w + x)] = reg;
         const std::size_t k = static_cast<std::size_t>(reg);
-        if (count[k]++ == 0) {
-          used.push_back(reg);
-          from[k] = to[k] = x;
+        if (band.Count[k]++ == 0) {
+          band.Used.push_back(reg);
+          band.From[k] = band.To[k] = x;
         }
-        from[k] = std::min(from[k], x);
-        to[k] = std::max(to[k], x);
+        band.From[k] = std::min(band.From[k], x);
+        band.To[k] = std::max(band.To[k], x);
       }
     }
-    std::stable_sort(used.begin(), used.end(), [&](int a, int b) {
-      return count[static_cast<std::size_t>(a)] > count[static_cast<std::size_t>(b)];
+    const auto at = [](const std::vector<int>& v, int k) { return v[static_cast<std::size_t>(k)]; };
+    std::stable_sort(band.Used.begin(), band.Used.end(),
+                     [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
+    byCount.clear();
+    AppendBand(band, w, byCount);
+    std::stable_sort(band.Used.begin(), band.Used.end(), [&](int a, int b) {
+      return at(band.To, a) - at(band.From, a) > at(band.To, b) - at(band.From, b);
     });
-    for (std::size_t i = 0; i < used.size(); ++i)
-      rank[static_cast<std::size_t>(used[i])] = static_cast<int>(i);
-    for (std::size_t i = 0; i < used.size(); ++i) {
-      const std::size_t k = static_cast<std::size_t>(used[i]);
-      if (i > 0) out += '$';
-      out += '#';
-      AppendNumber(out, used[i]);
-      AppendRun(out, '?', from[k]);
-      char run = 0;
-      int length = 0;
-      for (int x = from[k]; x <= to[k]; ++x) {
-        int bits = 0;
-        for (int r = 0; r < rows; ++r)
-          if (rank[static_cast<std::size_t>(band[static_cast<std::size_t>(r * w + x)])] >=
-              static_cast<int>(i))
-            bits |= 1 << r;
-        const char sixel = static_cast<char>(63 + bits);
-        if (sixel == run) {
-          ++length;
-          continue;
-        }
-        AppendRun(out, run, length);
-        run = sixel;
-        length = 1;
-      }
-      AppendRun(out, run, length);
-      count[k] = 0;
-    }
+    bySpan.clear();
+    AppendBand(band, w, bySpan);
+    out += bySpan.size() < byCount.size() ? bySpan : byCount;
+    for (int reg : band.Used) band.Count[static_cast<std::size_t>(reg)] = 0;
     if (top + 6 < h) out += '-';
   }
   out += "\x1b\\";
