@@ -42,7 +42,7 @@ constexpr int BoardLeft = 127, BoardTop = 47;
 
 struct Counter {
   Picture* Target;
-  std::vector<std::uint16_t> Last = std::vector<std::uint16_t>(640 * 480, 0);
+  std::vector<std::uint16_t> Last = std::vector<std::uint16_t>(ScreenWidth * ScreenHeight, 0);
   std::size_t Bytes = 0;
   int Frames = 0;
 };
@@ -52,13 +52,14 @@ void Frame(std::vector<Counter>& counters) {
   const auto* screen = reinterpret_cast<const std::uint16_t*>(vga_getgraphmem());
   for (Counter& counter : counters) {
     int first = -1, last = -1;
-    for (int y = 0; y < 480; ++y)
-      if (std::memcmp(&counter.Last[y * 640], &screen[y * 640], 640 * 2) != 0) {
+    for (int y = 0; y < ScreenHeight; ++y)
+      if (std::memcmp(&counter.Last[y * ScreenWidth], &screen[y * ScreenWidth], ScreenWidth * 2) !=
+          0) {
         if (first < 0) first = y;
         last = y;
       }
     if (first < 0) continue;
-    std::memcpy(counter.Last.data(), screen, 640 * 480 * 2);
+    std::memcpy(counter.Last.data(), screen, ScreenWidth * ScreenHeight * 2);
     std::string out;
     PaintPicture(counter.Target, screen, first, last, out);
     counter.Bytes += out.size();
@@ -161,7 +162,8 @@ int main(int argc, char** argv) {
   StartGraphics();
   LoadPosition("kelvar.in");
 
-  const TerminalMode modes[] = {TerminalMode::Sixel, TerminalMode::Kitty, TerminalMode::Symbols};
+  const TerminalMode modes[] = {TerminalMode::Sixel, TerminalMode::Kitty, TerminalMode::Symbols,
+                                TerminalMode::Console};
   std::vector<Counter> counters;
   for (TerminalMode mode : modes) {
     counters.push_back(Counter{NewPicture()});
@@ -174,7 +176,7 @@ int main(int argc, char** argv) {
   Frame(counters);
   for (Counter& counter : counters) counter.Bytes = 0;
 
-  int pointerX = 320, pointerY = 240;
+  int pointerX = ScreenWidth / 2, pointerY = ScreenHeight / 2;
   int side = 1;
   for (const char* text : Game) {
     const Move move{
@@ -224,7 +226,7 @@ int main(int argc, char** argv) {
     for (int k = 0; k < Redraws; ++k) {
       ResetPicture(counter.Target, layout);
       std::string out;
-      PaintPicture(counter.Target, screen, 0, 479, out);
+      PaintPicture(counter.Target, screen, 0, ScreenHeight - 1, out);
       redrawBytes = out.size();
     }
     const double ms =
@@ -233,7 +235,7 @@ int main(int argc, char** argv) {
     const double cpuMs =
         1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC / Redraws;
     std::printf(
-        "%-15s picture %4dx%-4d in %3dx%-3d cells: %8.1f kB per half-move (%d frames), "
+        "%-28s picture %4dx%-4d in %3dx%-3d cells: %8.1f kB per half-move (%d frames), "
         "sweep %6.1f kB (%d frames), full redraw %7.1f kB in %6.2f ms (%.2f ms processor "
         "time)\n",
         ModeName(modes[m]), layout.Width, layout.Height, layout.Columns, layout.Rows,
