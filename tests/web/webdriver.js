@@ -107,14 +107,21 @@ class WebDriverPage {
   }
 
   // setViewport: the window sized so that its page area is width x height
-  // (as near as the MiniBrowser allows: it has a smallest width).
+  // (as near as the MiniBrowser allows: it has a smallest width). Returns
+  // once the page has that size: the window takes a size at once, the page
+  // some time later.
   async setViewport({width, height}) {
-    const outer = await this.command('POST', '/window/rect', {width, height});
-    const inner = await this.evaluate(() => ({width: window.innerWidth, height: window.innerHeight}));
-    await this.command('POST', '/window/rect', {
-      width: outer.width + width - inner.width,
-      height: outer.height + height - inner.height,
-    });
+    const innerSize = () => this.evaluate(() => ({width: window.innerWidth, height: window.innerHeight}));
+    for (let tries = 0; tries < 3; ++tries) {
+      const inner = await innerSize();
+      if (inner.width === width && inner.height === height) return;
+      const outer = await this.command('GET', '/window/rect');
+      const asked = {width: outer.width + width - inner.width, height: outer.height + height - inner.height};
+      const given = await this.command('POST', '/window/rect', asked);
+      if (given.width !== asked.width || given.height !== asked.height) return;
+      const changed = (width, height) => window.innerWidth !== width || window.innerHeight !== height;
+      await this.waitForFunction(changed, {timeout: 5000}, inner.width, inner.height).catch(() => {});
+    }
   }
 
   on() {} // the page's errors are not reported over WebDriver
