@@ -43,10 +43,13 @@
   // script): on a slow link each round trip costs seconds. The worker runs
   // kelvar.js from memory and is handed the other two.
   const early = window.kelvarFetches || [];
+  // The answers as they came, for the offline copy to keep (keepOffline).
+  const answers = [];
   function fetchBytes(name, k) {
     return Promise.resolve(early[k] || fetch(name)).then((response) => {
       if (response.error) throw response.error;
       if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
+      answers.push([name, response.clone()]);
       return response.arrayBuffer();
     });
   }
@@ -259,19 +262,35 @@
 
   // sw.js keeps this build's files for play without a network. It is
   // registered once the first board shows, so that its downloads do not hold
-  // up the game on a first visit. Browsers allow it on https and localhost.
+  // up the game on a first visit, and it takes the game's files from the
+  // page (in the cache Fetched) rather than fetching them again: a browser
+  // may not keep them (WebKit's automated sessions keep nothing). Browsers
+  // allow it on https and localhost.
+  const Fetched = 'kelvar-fetched';
   let registered = false;
   let updated = false;
+  // handOver: the game's files, as fetched, where sw.js looks for them; a
+  // page the copy answered has nothing to hand.
+  function handOver(handed) {
+    if (navigator.serviceWorker.controller) return Promise.resolve();
+    return caches.open(Fetched).then((cache) => Promise.all(handed.map(([name, response]) => cache.put(name, response))));
+  }
   function keepOffline() {
+    const handed = answers.splice(0);
     if (registered || !('serviceWorker' in navigator) || !window.isSecureContext) return;
     registered = true;
     const before = navigator.serviceWorker.controller;
     navigator.serviceWorker.addEventListener('controllerchange', () => {
       if (before) updated = true;
     });
-    navigator.serviceWorker.register('sw.js').catch((error) => {
-      console.warn('kelvar: no offline copy: ' + error.message);
-    });
+    handOver(handed)
+      .catch(() => {})
+      .then(() => navigator.serviceWorker.register('sw.js'))
+      // No new build to install: nothing takes the handed files.
+      .then((registration) => registration.installing || caches.delete(Fetched))
+      .catch((error) => {
+        console.warn('kelvar: no offline copy: ' + error.message);
+      });
   }
 
   // ---- Runs ------------------------------------------------------------------------
