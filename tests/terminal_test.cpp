@@ -8,10 +8,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -448,7 +450,8 @@ TEST(TerminalPictureTest, KittyPlacesChangedPixelsOnTopAndDeletesImagesNoLongerS
 // colours in percent, kitty colours as 0..255 scaled to percent too), kitty
 // images stacked by number and gone when deleted. wholeCells: the terminal
 // paints every cell a sixel image's declared size touches, black where the
-// image sets no pixel (as some do), rather than keeping what was shown.
+// image sets no pixel (as some do), rather than keeping what was shown, and
+// drops a kitty image whose cells all lie among a later one's (as Konsole does).
 // Limits: the largest sixel image it draws (0: any) and its colour registers.
 class PixelTerminal {
  public:
@@ -581,7 +584,8 @@ class PixelTerminal {
     if (key["a"] == "d") {
       if (key["d"] == "A") Images.clear();
       if (key["d"] == "I") {
-        EXPECT_EQ(Images.erase(std::stoul(key["i"])), 1u) << "deleted twice";
+        const unsigned long id = std::stoul(key["i"]);
+        EXPECT_EQ(Images.erase(id) + Dropped.count(id), 1u) << "deleted twice";
       }
       return;
     }
@@ -622,6 +626,20 @@ class PixelTerminal {
     for (std::size_t p = 0; p < rgb.size(); p += 3)
       image.Pixels.push_back(Pack((rgb[p] * 100 + 127) / 255, (rgb[p + 1] * 100 + 127) / 255,
                                   (rgb[p + 2] * 100 + 127) / 255));
+    // Whole cells: an image whose cells all lie among the new one's is
+    // dropped, wherever its pixels are (as Konsole does).
+    const auto cells = [&](const KittyImage& i) {
+      return std::array<int, 4>{i.X / CellW, i.Y / CellH, (i.X + i.W - 1) / CellW,
+                                (i.Y + i.H - 1) / CellH};
+    };
+    const auto outer = cells(image);
+    for (auto at = Images.begin(); WholeCells && at != Images.end();) {
+      const auto inner = cells(at->second);
+      const bool within = outer[0] <= inner[0] && outer[1] <= inner[1] && inner[2] <= outer[2] &&
+                          inner[3] <= outer[3];
+      if (within) Dropped.insert(at->first);
+      at = within ? Images.erase(at) : std::next(at);
+    }
     Images[std::stoul(Pending["i"])] = std::move(image);
   }
 
@@ -642,6 +660,7 @@ class PixelTerminal {
   std::vector<std::uint32_t> Sixels =
       std::vector<std::uint32_t>(static_cast<std::size_t>(Width) * Height, 0);
   std::map<unsigned long, KittyImage> Images;
+  std::set<unsigned long> Dropped;
   std::map<std::string, std::string> Pending;
   std::string Payload;
 };
@@ -662,13 +681,14 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
   // 16 colour registers.
   struct Way {
     TerminalMode Mode;
-    bool WholeCells;  // the terminal paints a sixel's whole cells
+    bool WholeCells;  // the terminal paints a sixel's whole cells, or drops a
+                      // kitty image whose cells a later one covers
   };
   for (const TerminalSize size :
        {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16},
         TerminalSize{216, 76, 6, 13, 1000, 988, 16}}) {
     for (const Way way : {Way{TerminalMode::Sixel, false}, Way{TerminalMode::Sixel, true},
-                          Way{TerminalMode::Kitty, false}}) {
+                          Way{TerminalMode::Kitty, false}, Way{TerminalMode::Kitty, true}}) {
       const TerminalMode mode = way.Mode;
       SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns) +
                    (way.WholeCells ? " whole cells" : ""));

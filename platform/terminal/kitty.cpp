@@ -2,12 +2,14 @@
 // colours down to a few bytes a row, placed at its own size above those
 // before it. Per cell the images seen there are kept; one that covers a
 // cell whole hides those below, an image seen nowhere is deleted, and no
-// cell shows more than a few, so the terminal's memory stays small.
+// cell shows more than a few, so the terminal's memory stays small. An
+// image over all the cells of one before it covers those cells whole.
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "platform/terminal/terminal_parts.h"
 
@@ -106,13 +108,19 @@ void PlaceKittyImage(PixelState& p, KittyState& kitty, const PictureLayout& l, i
   };
   const int c0 = x / l.CellWidth, c1 = (x + w - 1) / l.CellWidth;
   const int r0 = y / l.CellHeight, r1 = (y + h - 1) / l.CellHeight;
-  // Too many images in a cell it only partly covers: it covers its cells whole.
+  // Too many images in a cell it only partly covers, or an image whose
+  // cells all lie among its own (which Konsole drops, whatever pixels of
+  // them stay uncovered): it covers its cells whole, so shows what they did.
   bool crowded = false;
+  std::map<std::uint32_t, int> within;
   for (int r = r0; r <= r1; ++r)
-    for (int c = c0; c <= c1; ++c)
-      crowded = crowded ||
-                (!covers(c, r) && kitty.Stack[static_cast<std::size_t>(r * l.Columns + c)].size() >=
-                                      KittyStackLimit);
+    for (int c = c0; c <= c1; ++c) {
+      const std::vector<std::uint32_t>& stack =
+          kitty.Stack[static_cast<std::size_t>(r * l.Columns + c)];
+      crowded = crowded || (!covers(c, r) && stack.size() >= KittyStackLimit);
+      for (std::uint32_t below : stack) ++within[below];
+    }
+  for (const auto& [below, cells] : within) crowded = crowded || kitty.Cells[below] == cells;
   if (crowded) {
     x = c0 * l.CellWidth;
     y = r0 * l.CellHeight;
