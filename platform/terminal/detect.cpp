@@ -34,6 +34,7 @@ bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers)
     if (ParseNumbers(params.substr(1, params.size() - 2), numbers) && numbers.size() == 2) {
       if (numbers[0] == 1006) answers.SgrMouse = numbers[1];
       if (numbers[0] == 1016) answers.PixelMouse = numbers[1];
+      if (numbers[0] == 1070) answers.PrivateRegisters = numbers[1];
     }
     return true;
   }
@@ -59,9 +60,19 @@ bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers)
   return false;
 }
 
+// PixelExactNames: XTVERSION's answers (their beginnings) from terminals
+// seen to keep every pixel an image does not set, also within its cells.
+// Others (mlterm among them) paint an image's cells whole: images for them
+// end at a cell's edge.
+constexpr const char* PixelExactNames[] = {"XTerm(", "foot("};
+
 void TakeCommandAnswer(const std::string& command, TerminalAnswers& answers) {
-  if (command.size() > 2 && command[2] == 'G' && command.find(";OK") != std::string::npos)
+  if (command.size() > 2 && command[1] == '_' && command[2] == 'G' &&
+      command.find(";OK") != std::string::npos)
     answers.Kitty = true;
+  if (command.rfind("\x1bP>|", 0) == 0)
+    for (const char* name : PixelExactNames)
+      if (command.compare(4, std::strlen(name), name) == 0) answers.XtermSixels = true;
 }
 
 const char* ModeName(TerminalMode mode) {
@@ -87,8 +98,9 @@ const char TerminalQueries[] =
     "\x1b[c";
 
 // XTSMGRAPHICS: the colour registers (item 1) and the largest image (item 2;
-// a larger one the terminal may not draw at all).
-const char SixelQueries[] = "\x1b[?1;1;0S\x1b[?2;1;0S\x1b[c";
+// a larger one the terminal may not draw at all); XTVERSION: its name;
+// whether each image has colour registers of its own (1070), to be put back.
+const char SixelQueries[] = "\x1b[?1;1;0S\x1b[?2;1;0S\x1b[>0q\x1b[?1070$p\x1b[c";
 
 const char ConsoleQueries[] = "\x1b[c";
 

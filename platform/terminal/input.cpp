@@ -25,7 +25,7 @@ bool TakeControlSequence(const std::string& held, std::vector<PointerReport>& po
 // MayBeKey: held bytes that a key could still have begun: Esc alone, Esc [,
 // or a key sequence's numbers (reports start ESC [ <, answers ESC [ ? or ESC _).
 bool MayBeKey(const std::string& held) {
-  if (held.size() <= 2) return held.size() < 2 || held[1] == '[';
+  if (held.size() <= 2) return held.size() < 2 || held[1] == '[' || held[1] == 'P';
   return held[1] == '[' && held[2] != '<' && held[2] != '?';
 }
 
@@ -49,7 +49,7 @@ void FilterInput(TerminalInput& input, const unsigned char* bytes, std::size_t c
         // Esc typed alone, then another sequence begins.
         keys += Esc;
         held.resize(1);
-      } else if (c != '[' && c != '_') {
+      } else if (c != '[' && c != '_' && c != 'P') {
         keys += held;
         held.clear();
       }
@@ -72,7 +72,8 @@ void FilterInput(TerminalInput& input, const unsigned char* bytes, std::size_t c
       }
       continue;
     }
-    // An application program command, ended by ESC \ or BEL.
+    // An application program command or a device control string, ended by
+    // ESC \ or BEL.
     const bool ended = c == '\a' || (c == '\\' && held[held.size() - 2] == Esc);
     if (ended) {
       TakeCommandAnswer(held, answers);

@@ -23,6 +23,10 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
   size.SixelWidth = answers.SixelWidth;
   size.SixelHeight = answers.SixelHeight;
   size.Registers = answers.Registers;
+  // Drawn as in xterm only where each image's own colour registers can be
+  // turned off (mode 1070 set or reset, not for good).
+  const int registers = answers.PrivateRegisters;
+  size.XtermSixels = answers.XtermSixels && (registers == 1 || registers == 2 || registers == 4);
   // A cell larger than any font: the sizes are not to be believed.
   if (size.CellWidth > MaxCellSize || size.CellHeight > MaxCellSize)
     size.CellWidth = size.CellHeight = 0;
@@ -41,6 +45,7 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   layout.SixelWidth = std::max(size.SixelWidth, 0);
   layout.SixelHeight = std::max(size.SixelHeight, 0);
   layout.Registers = size.Registers > 0 ? std::min(size.Registers, MaxRegisters) : MaxRegisters;
+  layout.XtermSixels = size.XtermSixels;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
   if (mode == TerminalMode::Symbols || mode == TerminalMode::Console) {
     // Whole cells: as wide as the rows allow for the 4:3 shape, and no more
@@ -96,22 +101,23 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
   return inside;
 }
 
-std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode) {
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode, bool sharedRegisters) {
   if (mode == TerminalMode::Console) return "\x1b[?25l\x1b[?7l\x1b[0;40m\x1b[2J";
   // Black around the picture, as around it in a window.
   std::string text = "\x1b[?1049h\x1b[?25l\x1b[?7l";
   // Sixels placed at the cursor (a sixel-only mode: others may complain of it).
-  if (mode == TerminalMode::Sixel) text += "\x1b[?80l";
+  if (mode == TerminalMode::Sixel) text += sharedRegisters ? "\x1b[?80l\x1b[?1070l" : "\x1b[?80l";
   text += "\x1b[0;48;2;0;0;0m\x1b[2J";
   if (mouse) text += "\x1b[?1003h\x1b[?1006h";
   if (mouse && pixelMouse) text += "\x1b[?1016h";
   return text;
 }
 
-std::string LeaveSequence(TerminalMode mode, const std::string& lastLines) {
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines, bool privateRegisters) {
   if (mode == TerminalMode::Console) return "\x1b[0m\x1b[2J\x1b[H\x1b[?7h\x1b[?25h" + lastLines;
   std::string text;
   if (mode == TerminalMode::Kitty) text += "\x1b_Ga=d,d=A\x1b\\";
+  if (privateRegisters) text += "\x1b[?1070h";
   text +=
       "\x1b[?1016l\x1b[?1006l\x1b[?1003l\x1b[?1002l\x1b[?1000l"
       "\x1b[0m\x1b[2J\x1b[?7h\x1b[?25h\x1b[?1049l";

@@ -65,11 +65,26 @@ void Paint(Picture& p, int firstRow, int lastRow, std::string& out) {
       PaintPixels(p.Pixels, p.Kitty, p.Layout, source, p.Whole, firstRow, lastRow, out);
       break;
   }
-  p.Whole = false;
   // The cursor (hidden) back at the picture's first cell: left after the
   // last image or cell, it may sit on the terminal's last row, and a resize
-  // would scroll the lines above away.
-  if (out.size() > before) AppendMoveTo(out, p.Layout.Top, p.Layout.Left);
+  // would scroll the lines above away. Where sixels go as in xterm, the place
+  // is saved (DECSC) after a whole paint and each later one returns to it
+  // (DECRC) in two bytes.
+  const bool saved = p.Layout.Mode == TerminalMode::Sixel && p.Layout.XtermSixels;
+  if (out.size() > before) {
+    if (saved && !p.Whole) {
+      out +=
+          "\x1b"
+          "8";
+    } else {
+      AppendMoveTo(out, p.Layout.Top, p.Layout.Left);
+      if (saved)
+        out +=
+            "\x1b"
+            "7";
+    }
+  }
+  p.Whole = false;
 }
 
 }  // namespace

@@ -174,11 +174,42 @@ bool ChangedPixels(const PixelState& p, const PictureLayout& l, const CellRect& 
   return true;
 }
 
+// PixelArea: pixels X, Y (a cell's corner), W x H of the scaled frame.
+struct PixelArea {
+  int X, Y, W, H;
+};
+
+// SixelArea: what the image of cells rect covers. Where the terminal keeps
+// what a cell shows beyond an image's edge, from the corner of the first
+// changed pixel's cell to the last changed pixel (the cursor places an image
+// only at a cell's corner); elsewhere its whole cells, down to a cell row's
+// end that is also a sixel row's where it can (a band reaching into a cell
+// row only in part would leave the rest of that row black), the last band
+// whole. Tiles go from the top down, so a band that reaches into the next
+// tile is drawn over by it; whole cells reach down to row lastRow at most.
+// False when nothing is to be sent.
+bool SixelArea(const PixelState& p, const PictureLayout& l, const CellRect& rect, int lastRow,
+               PixelArea& a) {
+  if (l.XtermSixels) {
+    int x, y, w, h;
+    if (!ChangedPixels(p, l, rect, x, y, w, h)) return false;
+    a = {x / l.CellWidth * l.CellWidth, y / l.CellHeight * l.CellHeight, 0, 0};
+    a.W = x + w - a.X;
+    a.H = y + h - a.Y;
+    return true;
+  }
+  int bottom = rect.Bottom;
+  while ((bottom + 1 - rect.Top) * l.CellHeight % 6 != 0 && bottom < lastRow) ++bottom;
+  a.X = rect.Left * l.CellWidth;
+  a.Y = rect.Top * l.CellHeight;
+  a.W = std::min((rect.Right + 1) * l.CellWidth, p.FrameWidth) - a.X;
+  a.H = (std::min((bottom + 1) * l.CellHeight, l.Height) - a.Y + 5) / 6 * 6;
+  return a.W > 0 && a.H > 0;
+}
+
 // AppendSixelTiles: the cells of rect as opaque sixel images of the picture
-// as it is now, whole cells, each a whole number of sixel rows high (the
-// frame has room for the last one) and no larger than the terminal draws: a
-// terminal draws nothing of an image over its limit. Tiles go from the top
-// down, so a band that reaches into the next tile is drawn over by it.
+// as it is now (SixelArea), in tiles no larger than the terminal draws (it
+// draws nothing of an image over its limit), each starting at a cell's corner.
 // markSent: what was sent is recorded as shown (false: only its cost is wanted).
 void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rect, bool markSent,
                       std::string& out) {
@@ -186,28 +217,24 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
   const int tileRows =
       l.SixelHeight > 0 ? std::max(l.SixelHeight / 6 * 6 / l.CellHeight, 1) : l.Rows;
   const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
+  // A cost alone defines nothing for later images.
+  SixelRegisters trial;
+  if (!markSent) trial = p.Registers;
+  SixelRegisters* shared = !l.XtermSixels ? nullptr : markSent ? &p.Registers : &trial;
   for (int top = rect.Top; top <= rect.Bottom; top += tileRows)
     for (int left = rect.Left; left <= rect.Right; left += tileColumns) {
-      const int right = std::min(left + tileColumns - 1, rect.Right);
-      // Down to a cell row's end that is also a sixel row's where it can: a
-      // band reaching into a cell row below only in part leaves the rest of
-      // that row black in a terminal that paints an image's whole cells.
-      int bottom = std::min(top + tileRows - 1, rect.Bottom);
-      while ((bottom + 1 - top) * l.CellHeight % 6 != 0 && bottom + 1 < l.Rows &&
-             bottom + 1 - top < tileRows)
-        ++bottom;
-      const int x = left * l.CellWidth, y = top * l.CellHeight;
-      const int w = std::min((right + 1) * l.CellWidth, p.FrameWidth) - x;
-      const int h = (std::min((bottom + 1) * l.CellHeight, l.Height) - y + 5) / 6 * 6;
-      if (h <= 0) continue;
-      AppendMoveTo(out, l.Top + top, l.Left + left);
-      const std::size_t at = static_cast<std::size_t>(y) * stride + x * PixelBytes;
-      AppendSixelImage(&p.Scaled[at], stride, w, h, l.Registers, out);
+      const CellRect tile{left, top, std::min(left + tileColumns - 1, rect.Right),
+                          std::min(top + tileRows - 1, rect.Bottom)};
+      PixelArea a{};
+      if (!SixelArea(p, l, tile, std::min(top + tileRows, l.Rows) - 1, a)) continue;
+      AppendMoveTo(out, l.Top + a.Y / l.CellHeight, l.Left + a.X / l.CellWidth);
+      const std::size_t at = static_cast<std::size_t>(a.Y) * stride + a.X * PixelBytes;
+      AppendSixelImage(&p.Scaled[at], stride, a.W, a.H, l.Registers, out, shared);
       if (!markSent) continue;
-      for (int row = y; row < y + h; ++row)
-        std::memcpy(&p.Sent[row * stride + x * PixelBytes],
-                    &p.Scaled[row * stride + x * PixelBytes],
-                    static_cast<std::size_t>(w) * PixelBytes);
+      for (int row = a.Y; row < a.Y + a.H; ++row)
+        std::memcpy(&p.Sent[row * stride + a.X * PixelBytes],
+                    &p.Scaled[row * stride + a.X * PixelBytes],
+                    static_cast<std::size_t>(a.W) * PixelBytes);
     }
 }
 
@@ -308,6 +335,7 @@ void ResetPixels(PixelState& p, KittyState& kitty, const PictureLayout& layout) 
   // Black and opaque outside the picture.
   for (std::size_t at = 3; at < p.Scaled.size(); at += PixelBytes) p.Scaled[at] = 255;
   p.Sent = p.Scaled;
+  p.Registers.Defined.clear();
   kitty.Stack.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, {});
   if (layout.Width < ScreenWidth) {
     p.AcrossWeights = AreaWeights(ScreenWidth, layout.Width);

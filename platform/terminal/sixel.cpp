@@ -35,13 +35,17 @@ int Distance(std::uint32_t a, std::uint32_t b) {
 
 // Palette: the image's colours to registers. When there are too few
 // registers, the most frequent colours keep theirs exactly and the rest take
-// the nearest of them.
+// the nearest of them. Colours: register -> colour, of every register in
+// use (shared ones included); Define: the registers this image defines.
 struct Palette {
-  std::vector<std::uint32_t> Colours;             // register -> colour
+  std::vector<std::uint32_t> Colours;
+  std::vector<bool> InUse;
+  std::vector<int> Define;
   std::unordered_map<std::uint32_t, int> Lookup;  // colour -> register
 };
 
-Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers) {
+Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
+                    SixelRegisters* shared) {
   std::unordered_map<std::uint32_t, int> counts;
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
@@ -65,16 +69,34 @@ Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h
     return a.second != b.second ? a.second > b.second : a.first < b.first;
   });
   Palette palette;
+  palette.Colours.assign(static_cast<std::size_t>(registers), 0);
+  palette.InUse.assign(static_cast<std::size_t>(registers), false);
+  std::unordered_map<std::uint32_t, int> own;
+  std::unordered_map<std::uint32_t, int>& defined = shared != nullptr ? shared->Defined : own;
+  for (const auto& [colour, reg] : defined) {
+    palette.Colours[static_cast<std::size_t>(reg)] = colour;
+    palette.InUse[static_cast<std::size_t>(reg)] = true;
+  }
+  std::vector<std::uint32_t> unplaced;
   for (const auto& [colour, count] : byCount) {
-    if (palette.Colours.size() < static_cast<std::size_t>(registers)) {
-      palette.Lookup[colour] = static_cast<int>(palette.Colours.size());
-      palette.Colours.push_back(colour);
-      continue;
+    if (const auto at = defined.find(colour); at != defined.end()) {
+      palette.Lookup[colour] = at->second;
+    } else if (defined.size() < static_cast<std::size_t>(registers)) {
+      const int reg = static_cast<int>(defined.size());
+      defined[colour] = palette.Lookup[colour] = reg;
+      palette.Colours[static_cast<std::size_t>(reg)] = colour;
+      palette.InUse[static_cast<std::size_t>(reg)] = true;
+      palette.Define.push_back(reg);
+    } else {
+      unplaced.push_back(colour);
     }
-    int best = 0;
-    for (int k = 1; k < registers; ++k)
-      if (Distance(colour, palette.Colours[static_cast<std::size_t>(k)]) <
-          Distance(colour, palette.Colours[static_cast<std::size_t>(best)]))
+  }
+  for (std::uint32_t colour : unplaced) {
+    int best = -1;
+    for (int k = 0; k < registers; ++k)
+      if (palette.InUse[static_cast<std::size_t>(k)] &&
+          (best < 0 || Distance(colour, palette.Colours[static_cast<std::size_t>(k)]) <
+                           Distance(colour, palette.Colours[static_cast<std::size_t>(best)])))
         best = k;
     palette.Lookup[colour] = best;
   }
@@ -105,12 +127,18 @@ struct Band {
 void AppendBand(Band& band, int w, std::string& out) {
   for (std::size_t i = 0; i < band.Used.size(); ++i)
     band.Rank[static_cast<std::size_t>(band.Used[i])] = static_cast<int>(i);
+  int column = 0;  // where the last register's sixels ended
   for (std::size_t i = 0; i < band.Used.size(); ++i) {
     const std::size_t k = static_cast<std::size_t>(band.Used[i]);
-    if (i > 0) out += '$';
+    // Onwards from where the last one ended when this one begins after it,
+    // else from the band's start again.
+    if (i > 0 && band.From[k] < column) {
+      out += '$';
+      column = 0;
+    }
     out += '#';
     AppendNumber(out, band.Used[i]);
-    AppendRun(out, '?', band.From[k]);
+    AppendRun(out, '?', band.From[k] - column);
     char run = 0;
     int length = 0;
     for (int x = band.From[k]; x <= band.To[k]; ++x) {
@@ -129,24 +157,32 @@ void AppendBand(Band& band, int w, std::string& out) {
       length = 1;
     }
     AppendRun(out, run, length);
+    column = band.To[k] + 1;
   }
 }
 
 }  // namespace
 
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
-                      std::string& out) {
-  const Palette palette = MakePalette(pixels, stride, w, h, std::clamp(registers, 1, MaxRegisters));
+                      std::string& out, SixelRegisters* shared) {
+  const Palette palette =
+      MakePalette(pixels, stride, w, h, std::clamp(registers, 1, MaxRegisters), shared);
   // Every pixel is set, so how a terminal treats pixels left out (P2) cannot
   // matter: some keep what was there, others paint the image's whole area.
-  out += "\x1bP0;1;0q\"1;1;";
-  AppendNumber(out, w);
-  out += ';';
-  AppendNumber(out, h);
-  for (std::size_t k = 0; k < palette.Colours.size(); ++k) {
-    const std::uint32_t c = palette.Colours[k];
+  // A terminal that draws as xterm does takes an image's size from its
+  // sixels, square pixels from P1 = 9; others are told both.
+  if (shared != nullptr) {
+    out += "\x1bP;1q";
+  } else {
+    out += "\x1bP0;1;0q\"1;1;";
+    AppendNumber(out, w);
+    out += ';';
+    AppendNumber(out, h);
+  }
+  for (int k : palette.Define) {
+    const std::uint32_t c = palette.Colours[static_cast<std::size_t>(k)];
     out += '#';
-    AppendNumber(out, static_cast<long>(k));
+    AppendNumber(out, k);
     out += ";2";
     for (int shift : {16, 8, 0}) {
       out += ';';
@@ -165,7 +201,7 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
   band.From.resize(palette.Colours.size());
   band.To.resize(palette.Colours.size());
   band.Rank.assign(palette.Colours.size(), 0);
-  std::string byCount, bySpan;
+  std::string best, trial;
   for (int top = 0; top < h; top += 6) {
     band.Used.clear();
     band.Rows = std::min(6, h - top);
@@ -190,16 +226,51 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
       }
     }
     const auto at = [](const std::vector<int>& v, int k) { return v[static_cast<std::size_t>(k)]; };
-    std::stable_sort(band.Used.begin(), band.Used.end(),
-                     [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
-    byCount.clear();
-    AppendBand(band, w, byCount);
-    std::stable_sort(band.Used.begin(), band.Used.end(), [&](int a, int b) {
+    // Each order tried, the shortest kept: most pixels first, widest first,
+    // leftmost first (registers that follow one another need no return).
+    best.clear();
+    const auto tryOrder = [&](auto before) {
+      std::stable_sort(band.Used.begin(), band.Used.end(), before);
+      trial.clear();
+      AppendBand(band, w, trial);
+      if (best.empty() || trial.size() < best.size()) best.swap(trial);
+    };
+    tryOrder([&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
+    tryOrder([&](int a, int b) {
       return at(band.To, a) - at(band.From, a) > at(band.To, b) - at(band.From, b);
     });
-    bySpan.clear();
-    AppendBand(band, w, bySpan);
-    out += bySpan.size() < byCount.size() ? bySpan : byCount;
+    tryOrder([&](int a, int b) { return at(band.From, a) < at(band.From, b); });
+    // Most pixels first for the registers that fill a column of sixels or
+    // more; the few pixels of the rest (an edge's shades) then follow one
+    // another along the band, each starting after the last one's end when
+    // one can.
+    std::stable_sort(band.Used.begin(), band.Used.end(),
+                     [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
+    const auto few = std::find_if(band.Used.begin(), band.Used.end(),
+                                  [&](int reg) { return at(band.Count, reg) < 6; });
+    if (band.Used.end() - few > 1) {
+      std::vector<int> rest(few, band.Used.end()), chained;
+      std::sort(rest.begin(), rest.end(),
+                [&](int a, int b) { return at(band.From, a) < at(band.From, b); });
+      std::vector<bool> taken(rest.size(), false);
+      for (int column = 0; chained.size() < rest.size();) {
+        std::size_t next = rest.size();
+        for (std::size_t k = 0; k < rest.size() && next == rest.size(); ++k)
+          if (!taken[k] && at(band.From, rest[k]) >= column) next = k;
+        if (next == rest.size()) {
+          column = 0;
+          continue;
+        }
+        taken[next] = true;
+        chained.push_back(rest[next]);
+        column = at(band.To, rest[next]) + 1;
+      }
+      std::copy(chained.begin(), chained.end(), few);
+      trial.clear();
+      AppendBand(band, w, trial);
+      if (trial.size() < best.size()) best.swap(trial);
+    }
+    out += best;
     for (int reg : band.Used) band.Count[static_cast<std::size_t>(reg)] = 0;
     if (top + 6 < h) out += '-';
   }

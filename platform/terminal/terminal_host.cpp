@@ -230,15 +230,26 @@ std::string LastLines(const TerminalState& t) {
   return lines;
 }
 
+// SharedRegisters: sixel images share the terminal's colour registers, as
+// the layout draws them for a terminal that keeps them as xterm does.
+// PrivateRegistersBack: each image had its own before, so it gets them again.
+bool SharedRegisters(const TerminalState& t) {
+  return t.Layout.Mode == TerminalMode::Sixel && t.Layout.XtermSixels;
+}
+bool PrivateRegistersBack(const TerminalState& t) {
+  return SharedRegisters(t) && t.Answers.PrivateRegisters == 1;
+}
+
 bool OpenScreen(std::string&) {
   TerminalState& t = Terminal();
   // Every way out from here on puts the terminal back first.
   // The lines are a courtesy: when they would not fit, the signal handler
   // still gets the rest.
-  std::string leave = LeaveSequence(t.Mode, LastLines(t));
-  if (leave.size() > static_cast<std::size_t>(TtyLeaveLimit)) leave = LeaveSequence(t.Mode);
+  std::string leave = LeaveSequence(t.Mode, LastLines(t), PrivateRegistersBack(t));
+  if (leave.size() > static_cast<std::size_t>(TtyLeaveLimit))
+    leave = LeaveSequence(t.Mode, "", PrivateRegistersBack(t));
   SetTtyLeaveBytes(leave.data(), static_cast<int>(leave.size()));
-  WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode));
+  WriteAll(EnterSequence(t.Mouse, t.PixelMouse, t.Mode, SharedRegisters(t)));
   UpdateLayout(t);
   ResetPicture(t.Shown, t.Layout);
   t.ScreenOpen = true;
@@ -249,7 +260,7 @@ void CloseScreen() {
   TerminalState& t = Terminal();
   t.ScreenOpen = false;
   SetTtyLeaveBytes("", 0);
-  WriteAll(LeaveSequence(t.Mode, LastLines(t)));
+  WriteAll(LeaveSequence(t.Mode, LastLines(t), PrivateRegistersBack(t)));
   if (t.InputOpen) DrainAnswers(true, LateAnswerWait);
 }
 

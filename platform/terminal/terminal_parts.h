@@ -44,14 +44,20 @@ struct TerminalAnswers {
   int SixelWidth = 0;  // the largest sixel image it draws (XTSMGRAPHICS); 0 when untold
   int SixelHeight = 0;
   int Registers = 0;  // its sixel colour registers, the same way
+  // It names itself (XTVERSION) as one that draws sixels as xterm does: an
+  // image covers only its own pixels (what a cell shows beyond its edge
+  // stays), and with private registers off (mode 1070) colours defined once
+  // serve later images, those drawn keeping theirs.
+  bool XtermSixels = false;
+  int PrivateRegisters = -1;  // mode 1070 as DECRQM reports it: -1 not asked back, 0 unknown, 1..4
 };
 
 // TerminalQueries: the questions asked at start (mouse modes, the kitty
 // probe, the cell size); the device attributes come last, since every
 // terminal answers them, in order, so their answer closes the exchange.
-// SixelQueries: then, of a sixel terminal only, its colour registers and
-// largest image, closed the same way. ConsoleQueries: the device attributes alone, for the Linux
-// console, which would print the others' unknown sequences as text.
+// SixelQueries: then, of a sixel terminal only, its colour registers,
+// largest image and name, closed the same way. ConsoleQueries: the device attributes alone, for the
+// Linux console, which would print the others' unknown sequences as text.
 extern const char TerminalQueries[];
 extern const char SixelQueries[];
 extern const char ConsoleQueries[];
@@ -77,8 +83,9 @@ bool ParseNumbers(const std::string& text, std::vector<int>& numbers);
 // TakeAnswer: a whole control sequence's parameters and final byte, read
 // into answers when it is one of the answers to TerminalQueries (true).
 bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers);
-// TakeCommandAnswer: an application program command (ESC _ ... ESC \),
-// the kitty probe's answer among them.
+// TakeCommandAnswer: an application program command (ESC _ ... ESC \, the
+// kitty probe's answer) or a device control string (ESC P ... ESC \, the
+// terminal's name).
 void TakeCommandAnswer(const std::string& command, TerminalAnswers& answers);
 
 // ---- The bytes from the terminal -------------------------------------------------
@@ -143,7 +150,8 @@ struct TerminalSize {
   int CellHeight = 0;
   int SixelWidth = 0;  // the largest sixel image it draws; 0 when untold
   int SixelHeight = 0;
-  int Registers = 0;  // its sixel colour registers; 0 when untold
+  int Registers = 0;         // its sixel colour registers; 0 when untold
+  bool XtermSixels = false;  // as TerminalAnswers says, and mode 1070 can be reset
 };
 // ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
 // the terminal told (a cell over MaxCellSize pixels counts as unknown) and
@@ -164,6 +172,7 @@ struct PictureLayout {
   int TerminalColumns = 1, TerminalRows = 1;
   int SixelWidth = 0, SixelHeight = 0;  // the largest sixel image; 0 no limit
   int Registers = 256;                  // sixel colour registers an image may use
+  bool XtermSixels = false;             // images end inside a cell, colours outlast them
 };
 // MaxRegisters: colour registers an image uses at most, however many the
 // terminal has.
@@ -188,17 +197,21 @@ bool PointerToScreen(const PictureLayout& layout, int x, int y, bool pixels, int
 // ---- Entering and leaving ---------------------------------------------------------
 
 // EnterSequence: the alternate screen, cleared, the cursor hidden, no line
-// wrap, in sixel mode sixels placed at the cursor, and the mouse reports
+// wrap, in sixel mode sixels placed at the cursor (and with sharedRegisters
+// one set of colour registers for every image), and the mouse reports
 // asked for. On the
 // console (no alternate screen, 16 colours): cleared black, cursor hidden,
 // no line wrap.
-std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode);
+std::string EnterSequence(bool mouse, bool pixelMouse, TerminalMode mode,
+                          bool sharedRegisters = false);
 // LeaveSequence: everything EnterSequence changed put back (and, in kitty
 // mode, the images freed). The console has no alternate screen to go back
 // to: it is cleared, and lastLines (the game's start line) written again at
-// its top, so what the game printed stays readable there. At most 256 bytes
-// in all, so a signal handler can send it.
-std::string LeaveSequence(TerminalMode mode, const std::string& lastLines = "");
+// its top, so what the game printed stays readable there. privateRegisters:
+// each image's colour registers its own again. At most 256 bytes in all, so
+// a signal handler can send it.
+std::string LeaveSequence(TerminalMode mode, const std::string& lastLines = "",
+                          bool privateRegisters = false);
 
 // ---- The picture ------------------------------------------------------------------
 
@@ -214,15 +227,25 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 // shows to screen (ScreenWidth x ScreenHeight, RGB 5-6-5); nothing when nothing changed.
 // firstRow..lastRow: the screen rows that may differ from the last paint.
 // The cursor is left at the picture's first cell, where a resize of the
-// terminal cannot scroll anything away.
+// terminal cannot scroll anything away (by DECRC, to the place a whole
+// paint saved, where sixels go as in xterm).
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
+// SixelRegisters: colours the terminal's registers hold from earlier
+// images (registers shared, never redefined while the picture lasts).
+struct SixelRegisters {
+  std::unordered_map<std::uint32_t, int> Defined;
+};
 // AppendSixelImage: w x h pixels (rows stride bytes apart, 4 bytes a pixel:
-// red, green, blue, unused) as one sixel image, every pixel set; h a
-// multiple of 6. Its own colours exactly when there are at most registers,
-// else the most frequent ones and the nearest of them for the rest.
+// red, green, blue, unused) as one sixel image, every pixel set (and none
+// below h in the last band of six rows). Its own colours exactly when there
+// are at most registers, else the most frequent ones and the nearest of them
+// for the rest. shared: for a terminal that draws sixels as xterm does, the
+// colours its registers hold are used as they are and only new ones defined
+// (in free registers while there are some); the image's size is left to its
+// sixels.
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
-                      std::string& out);
+                      std::string& out, SixelRegisters* shared = nullptr);
 // AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
 // shown at its own size from pixel (offsetX, offsetY) of the cursor's cell,
 // at height id above the others (later images lie above); the terminal
@@ -315,6 +338,7 @@ struct AreaWeight {
 // the terminal shows.
 struct PixelState {
   int FrameWidth = 0, FrameHeight = 0;
+  SixelRegisters Registers;  // when the terminal shares them
   std::vector<std::uint8_t> Scaled, Sent;
   std::vector<std::vector<AreaWeight>> AcrossWeights, DownWeights;
   std::vector<std::uint32_t> Row;  // one scaled-across source row, 3 sums a pixel
