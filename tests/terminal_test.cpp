@@ -404,7 +404,7 @@ std::vector<Placed> SixelImages(const std::string& bytes) {
   return images;
 }
 
-TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
+TEST(TerminalPictureTest, SixelsSendOnlyTheChangedCellsWhole) {
   const TerminalSize size{120, 42, 6, 13};
   const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);
   ASSERT_EQ(l.Width, 640);
@@ -418,15 +418,15 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   EXPECT_EQ(first[0].Row, l.Top);
   EXPECT_EQ(first[0].Column, l.Left);
   EXPECT_EQ(first[0].Width, l.Columns * 6);
-  EXPECT_EQ(first[0].Height, 480);
+  EXPECT_EQ(first[0].Height, l.Rows * 13);
 
   std::string none;
   PaintPicture(painted, screen.data(), 0, 479, none);
   EXPECT_EQ(none, "");
 
-  // Two changes far apart: two bands, each from its first changed cell,
-  // covering the change in whole cells, a whole number of sixel rows high
-  // and, where the picture goes on below, of cell rows too (6 of 13 pixels).
+  // Two changes far apart: two images, each from its first changed cell,
+  // covering the change in whole cells and no more (the last band's rows
+  // below them unset).
   Fill(screen, 175, 95, 210, 130, 0xC618);
   Fill(screen, 560, 465, 620, 472, 0xFFFF);
   std::string change;
@@ -437,11 +437,11 @@ TEST(TerminalPictureTest, SixelsSendOnlyTheChangedBandsInWholeSixelRows) {
   EXPECT_EQ(bands[0].Column, l.Left + 175 / 6);
   EXPECT_GE((bands[0].Column - l.Left) * 6 + bands[0].Width, 211);
   EXPECT_GE((bands[0].Row - l.Top) * 13 + bands[0].Height, 131);
-  EXPECT_EQ(bands[0].Height, 6 * 13);  // cell rows 7 to 10, and two more
+  EXPECT_EQ(bands[0].Height, 4 * 13);  // cell rows 7 to 10
   EXPECT_EQ(bands[0].Width % 6, 0);
   EXPECT_EQ(bands[1].Row, l.Top + 465 / 13);
   EXPECT_GE((bands[1].Row - l.Top) * 13 + bands[1].Height, 473);
-  for (const Placed& band : bands) EXPECT_EQ(band.Height % 6, 0);
+  for (const Placed& band : bands) EXPECT_EQ(band.Height % 13, 0);
   EXPECT_LT(change.size(), whole.size() / 4);
   FreePicture(painted);
 }

@@ -182,14 +182,10 @@ struct PixelArea {
 // SixelArea: what the image of cells rect covers. Where the terminal keeps
 // what a cell shows beyond an image's edge, from the corner of the first
 // changed pixel's cell to the last changed pixel (the cursor places an image
-// only at a cell's corner); elsewhere its whole cells, down to a cell row's
-// end that is also a sixel row's where it can (a band reaching into a cell
-// row only in part would leave the rest of that row black), the last band
-// whole. Tiles go from the top down, so a band that reaches into the next
-// tile is drawn over by it; whole cells reach down to row lastRow at most.
-// False when nothing is to be sent.
-bool SixelArea(const PixelState& p, const PictureLayout& l, const CellRect& rect, int lastRow,
-               PixelArea& a) {
+// only at a cell's corner); elsewhere its cells whole, the last band's rows
+// below them left unset (a terminal that paints an image's cells whole would
+// otherwise paint the next cell row too). False when nothing is to be sent.
+bool SixelArea(const PixelState& p, const PictureLayout& l, const CellRect& rect, PixelArea& a) {
   if (l.XtermSixels) {
     int x, y, w, h;
     if (!ChangedPixels(p, l, rect, x, y, w, h)) return false;
@@ -198,12 +194,10 @@ bool SixelArea(const PixelState& p, const PictureLayout& l, const CellRect& rect
     a.H = y + h - a.Y;
     return true;
   }
-  int bottom = rect.Bottom;
-  while ((bottom + 1 - rect.Top) * l.CellHeight % 6 != 0 && bottom < lastRow) ++bottom;
   a.X = rect.Left * l.CellWidth;
   a.Y = rect.Top * l.CellHeight;
   a.W = std::min((rect.Right + 1) * l.CellWidth, p.FrameWidth) - a.X;
-  a.H = (std::min((bottom + 1) * l.CellHeight, l.Height) - a.Y + 5) / 6 * 6;
+  a.H = (rect.Bottom + 1 - rect.Top) * l.CellHeight;
   return a.W > 0 && a.H > 0;
 }
 
@@ -226,7 +220,7 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
       const CellRect tile{left, top, std::min(left + tileColumns - 1, rect.Right),
                           std::min(top + tileRows - 1, rect.Bottom)};
       PixelArea a{};
-      if (!SixelArea(p, l, tile, std::min(top + tileRows, l.Rows) - 1, a)) continue;
+      if (!SixelArea(p, l, tile, a)) continue;
       AppendMoveTo(out, l.Top + a.Y / l.CellHeight, l.Left + a.X / l.CellWidth);
       const std::size_t at = static_cast<std::size_t>(a.Y) * stride + a.X * PixelBytes;
       AppendSixelImage(&p.Scaled[at], stride, a.W, a.H, l.Registers, out, shared);
