@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
   LoadPosition("kelvar.in");
 
   // Sixels both ways a terminal may draw them: ending at their own pixels
-  // (xterm, foot), or painting their cells whole (mlterm).
+  // (xterm), or in whole cells (mlterm, foot, any other).
   struct Way {
     TerminalMode Mode;
     bool PixelExact;

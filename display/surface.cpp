@@ -291,6 +291,8 @@ void SetFill(std::uint16_t pattern, Colour colour) {
 
 void ClearScreen() {
   RequireMode();
+  // What follows draws the screen anew: it is shown once drawn.
+  ScreenCleared();
   for (std::uint16_t* cell = Screen; cell < Screen + Width * Height; ++cell)
     StoreScreenCell(*cell, Background);
 }

@@ -98,6 +98,11 @@ void PresentScreen();
 // since it last was; with a display thread it costs nothing, as the thread
 // looks by itself.
 void ScreenProgress();
+// ScreenCleared: the program cleared the screen to draw it anew. A display
+// thread shows none of it until the program waits, shows progress or
+// presents (or a moment has passed), so a picture half drawn (the squares
+// without their pieces) is never shown, nor sent whole twice to a terminal.
+void ScreenCleared();
 // RestoreTerminal: the terminal settings found at start (harmless when repeated).
 void RestoreTerminal();
 

@@ -535,6 +535,37 @@ TEST_F(Window, DrawingReachesTheWindowWhileComputing) {
   EXPECT_EQ(blue.Pixel & 0xFFFFFF, 0x0000FFu);
 }
 
+TEST_F(Window, AClearedScreenIsShownOnlyOnceDrawnAgain) {
+  int windowX, windowY;
+  ScreenToWindow(200, 60, windowX, windowY);
+  PixelProbe probe{windowX, windowY, 0};
+  const auto shown = [&probe] {
+    EXPECT_TRUE(OnDisplayThread([&probe] { ReadWindowPixel(probe); }));
+    return probe.Pixel & 0xFFFFFF;
+  };
+  SetPixel(200, 60, 0x07E0);
+  PresentScreen();
+  ASSERT_EQ(shown(), 0x00FF00u);
+  // Cleared and drawn anew while the program computes: the window keeps the
+  // old picture (for a quarter of a second at most, which a busy machine
+  // may use up: then nothing is asserted)...
+  const auto cleared = Clock::now();
+  ClearScreen();
+  SetPixel(200, 60, 0xF800);
+  while (Clock::now() - cleared < std::chrono::milliseconds(100)) {
+  }
+  const Uint32 during = shown();
+  if (Clock::now() - cleared < std::chrono::milliseconds(200)) {
+    EXPECT_EQ(during, 0x00FF00u) << "a screen half drawn was shown";
+  }
+  // ... until the program shows a step of its progress.
+  ScreenProgress();
+  const auto start = Clock::now();
+  while (shown() != 0xFF0000u && Clock::now() - start < std::chrono::seconds(3))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(shown(), 0xFF0000u);
+}
+
 TEST_F(Window, PointsMapBetweenWindowAndScreen) {
   int x, y, wx, wy;
   ScreenToWindow(639, 479, wx, wy);

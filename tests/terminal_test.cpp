@@ -176,7 +176,8 @@ TEST(TerminalInputTest, SixelLimitsAreReadAndEachModeEntersWithItsOwnSequencesOn
         Case{"\x1b[?2;3;0S\x1b[?1;3;0S\x1b[?2;0;800S", 0, 0, 0},
         // The name (XTVERSION, a string ended by ESC \) and mode 1070.
         Case{"\x1bP>|XTerm(379)\x1b\\\x1b[?1070;1$y", 0, 0, 0, true, 1},
-        Case{"\x1bP>|foot(1.13.1)\x1b\\\x1b[?1070;2$y", 0, 0, 0, true, 2},
+        Case{"\x1bP>|XTerm(390)\x1b\\\x1b[?1070;2$y", 0, 0, 0, true, 2},
+        Case{"\x1bP>|foot(1.13.1)\x1b\\\x1b[?1070;1$y", 0, 0, 0, false, 1},
         Case{"\x1bP>|Konsole 22.12.3\x1b\\\x1b[?1070;1$y", 0, 0, 0, false, 1},
         Case{"\x1bP>|XTermish\x1b\\", 0, 0, 0, false, -1}}) {
     SCOPED_TRACE(c.Bytes.substr(1));

@@ -1,6 +1,7 @@
 // Inside the common core only: what its files share. Hosts use services.h.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,10 @@ void ClearScreenMemory();
 // FramePeriod: milliseconds between two looks at the screen memory while the
 // program computes.
 constexpr int FramePeriod = 16;
+// RedrawHoldLimit: milliseconds a screen being drawn anew is held back at
+// most (ScreenCleared), in case the program computes long before it waits
+// or shows progress.
+constexpr int RedrawHoldLimit = 250;
 
 // DisplayState: what the display side keeps. Lock guards everything down to
 // RepaintWanted; PresentedAt and ProgressShown serve hosts without a display
@@ -86,6 +91,11 @@ struct DisplayState {
   bool RepaintWanted = false;
   std::uint64_t PresentedAt = 0;  // the host's Milliseconds at the last present (no display thread)
   bool ProgressShown = false;     // a step of the computation was shown since the program waited
+  bool RedrawHeld = false;        // the screen was cleared and is being drawn anew
+  std::chrono::steady_clock::time_point HeldSince{};
+  // Capture: held while the screen memory is read for a frame, so a clear
+  // never begins in the middle of one (taken before Lock).
+  std::mutex Capture;
 
   bool ScreenOpen = false;
 };
@@ -103,7 +113,9 @@ bool StartDisplayThread(DisplayState& d);
 // EndDisplayThread: at exit, the display thread closes the screen, stops the
 // host and ends; from the display thread itself, only the screen closes.
 void EndDisplayThread(DisplayState& d);
-// PresentNow: the changed rows of the screen memory to the host.
+// PresentNow: the changed rows of the screen memory to the host; nothing
+// while a cleared screen is being drawn anew (the program has gone on from a
+// wait, say, since the display thread chose to present).
 void PresentNow(DisplayState& d);
 // OpenScreenNow, CloseScreenNow: the host's screen opened (with a whole
 // first frame; reason empty on success) or closed, where its entries run.

@@ -2,7 +2,8 @@
 //
 // With a display thread the program draws into the screen memory only; the
 // thread compares it with the last frame presented every FramePeriod
-// milliseconds while the program runs, and at once when the program starts
+// milliseconds while the program runs (but not while a cleared screen is
+// being drawn anew), and at once when the program starts
 // to wait for input; it presents only when something changed, and sleeps in
 // the host's Pump while the program waits. It services the host all the time, so a
 // window stays responsive while the search computes. Without a display
@@ -33,17 +34,21 @@ void DisplayLoop(DisplayState& d) {
   Clock::time_point nextLook{};
   for (;;) {
     RunPendingAction(d);
-    bool presentForWait, waitingDone;
+    bool presentForWait, waitingDone, held;
     unsigned long serial;
+    Clock::time_point now = Clock::now();
     {
       std::lock_guard<std::mutex> guard(d.Lock);
       if (d.QuitRequested) return;
       serial = d.WaitSerial;
       presentForWait = d.ProgramWaiting && d.PresentedSerial != serial;
       waitingDone = d.ProgramWaiting && d.PresentedSerial == serial;
+      if (d.ProgramWaiting) d.RedrawHeld = false;
+      held = d.RedrawHeld && now - d.HeldSince < std::chrono::milliseconds(RedrawHoldLimit);
     }
-    Clock::time_point now = Clock::now();
-    if (d.ScreenOpen && (presentForWait || (!waitingDone && now >= nextLook))) {
+    if (held && !presentForWait && now >= nextLook)
+      nextLook = now + std::chrono::milliseconds(FramePeriod);
+    if (d.ScreenOpen && (presentForWait || (!waitingDone && !held && now >= nextLook))) {
       PresentNow(d);
       nextLook = now + std::chrono::milliseconds(FramePeriod);
       if (presentForWait) {

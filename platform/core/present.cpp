@@ -6,14 +6,21 @@
 
 void PresentNow(DisplayState& d) {
   if (!d.ScreenOpen) return;
-  bool whole;
-  {
-    std::lock_guard<std::mutex> guard(d.Lock);
-    whole = d.RepaintWanted;
-    d.RepaintWanted = false;
-  }
+  bool whole, taken;
   Frame frame;
-  if (TakeFrame(frame, whole)) ActiveHost().Present(frame);
+  {
+    std::lock_guard<std::mutex> capture(d.Capture);
+    {
+      std::lock_guard<std::mutex> guard(d.Lock);
+      if (d.RedrawHeld && std::chrono::steady_clock::now() - d.HeldSince <
+                              std::chrono::milliseconds(RedrawHoldLimit))
+        return;
+      whole = d.RepaintWanted;
+      d.RepaintWanted = false;
+    }
+    taken = TakeFrame(frame, whole);
+  }
+  if (taken) ActiveHost().Present(frame);
   if (!HasDisplayThread()) d.PresentedAt = ActiveHost().Milliseconds();
 }
 
@@ -49,9 +56,24 @@ void PresentScreen() {
   if (CurrentMode != TEXT) OnDisplayThread([] { PresentNow(Display()); });
 }
 
-void ScreenProgress() {
-  if (HasDisplayThread() || CurrentMode == TEXT) return;
+void ScreenCleared() {
+  if (!HasDisplayThread()) return;
   DisplayState& d = Display();
+  // A frame being taken is finished first; none is taken from here on.
+  std::lock_guard<std::mutex> capture(d.Capture);
+  std::lock_guard<std::mutex> guard(d.Lock);
+  d.RedrawHeld = true;
+  d.HeldSince = std::chrono::steady_clock::now();
+}
+
+void ScreenProgress() {
+  DisplayState& d = Display();
+  if (HasDisplayThread()) {
+    std::lock_guard<std::mutex> guard(d.Lock);
+    d.RedrawHeld = false;
+    return;
+  }
+  if (CurrentMode == TEXT) return;
   // The first step after a wait shows at once what the person's input led
   // to; later ones at most once a frame period.
   if (d.ProgressShown && ActiveHost().Milliseconds() - d.PresentedAt < FramePeriod) return;

@@ -61,10 +61,11 @@ bool TakeAnswer(const std::string& params, char final, TerminalAnswers& answers)
 }
 
 // PixelExactNames: XTVERSION's answers (their beginnings) from terminals
-// seen to keep every pixel an image does not set, also within its cells.
-// Others (mlterm among them) paint an image's cells whole: images for them
-// end at a cell's edge.
-constexpr const char* PixelExactNames[] = {"XTerm(", "foot("};
+// seen to draw sixels as xterm does, however images overlap. Others get
+// images of whole cells with colours of their own: mlterm paints an image's
+// cells whole, and foot 1.13, on a busy machine, now and then showed parts
+// of an older image above a newer one that ends inside their cells.
+constexpr const char* PixelExactNames[] = {"XTerm("};
 
 void TakeCommandAnswer(const std::string& command, TerminalAnswers& answers) {
   if (command.size() > 2 && command[1] == '_' && command[2] == 'G' &&
