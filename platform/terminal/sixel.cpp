@@ -169,8 +169,8 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
       MakePalette(pixels, stride, w, h, std::clamp(registers, 1, MaxRegisters), shared);
   // Every pixel is set, so how a terminal treats pixels left out (P2) cannot
   // matter: some keep what was there, others paint the image's whole area.
-  // A terminal that draws as xterm does takes an image's size from its
-  // sixels, square pixels from P1 = 9; others are told both.
+  // xterm takes an image's size from its sixels and draws its pixels square
+  // whatever P1 says (seen in 379); others are told both.
   if (shared != nullptr) {
     out += "\x1bP;1q";
   } else {
