@@ -53,7 +53,13 @@ void StopHost(DisplayState& d) {
 }
 
 void PresentScreen() {
-  if (CurrentMode != TEXT) OnDisplayThread([] { PresentNow(Display()); });
+  if (CurrentMode == TEXT) return;
+  // The program says its picture is ready: a redraw is held no longer.
+  if (HasDisplayThread()) {
+    std::lock_guard<std::mutex> guard(Display().Lock);
+    Display().RedrawHeld = false;
+  }
+  OnDisplayThread([] { PresentNow(Display()); });
 }
 
 void ScreenCleared() {
