@@ -213,7 +213,7 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
   const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
   // A cost alone defines nothing for later images.
   SixelRegisters trial;
-  if (!markSent) trial = p.Registers;
+  if (l.XtermSixels && !markSent) trial = p.Registers;
   SixelRegisters* shared = !l.XtermSixels ? nullptr : markSent ? &p.Registers : &trial;
   for (int top = rect.Top; top <= rect.Bottom; top += tileRows)
     for (int left = rect.Left; left <= rect.Right; left += tileColumns) {

@@ -161,6 +161,35 @@ void AppendBand(Band& band, int w, std::string& out) {
   }
 }
 
+// ChainEdgeShades: band.Used, most pixels first, keeps the registers that
+// fill a column of sixels or more in front; the others, an edge's shades of
+// a few pixels each, follow one another along the band, each starting after
+// the last one's end wherever one can (no return before it). False when
+// fewer than two are such shades.
+bool ChainEdgeShades(Band& band) {
+  const auto at = [](const std::vector<int>& v, int k) { return v[static_cast<std::size_t>(k)]; };
+  const auto few = std::find_if(band.Used.begin(), band.Used.end(),
+                                [&](int reg) { return at(band.Count, reg) < 6; });
+  if (band.Used.end() - few < 2) return false;
+  std::vector<int> rest(few, band.Used.end());
+  std::sort(rest.begin(), rest.end(),
+            [&](int a, int b) { return at(band.From, a) < at(band.From, b); });
+  std::vector<bool> taken(rest.size(), false);
+  auto to = few;
+  for (int column = 0; to != band.Used.end();) {
+    std::size_t next = 0;
+    while (next < rest.size() && (taken[next] || at(band.From, rest[next]) < column)) ++next;
+    if (next == rest.size()) {
+      column = 0;
+      continue;
+    }
+    taken[next] = true;
+    *to++ = rest[next];
+    column = at(band.To, rest[next]) + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
@@ -227,49 +256,26 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
     }
     const auto at = [](const std::vector<int>& v, int k) { return v[static_cast<std::size_t>(k)]; };
     // Each order tried, the shortest kept: most pixels first, widest first,
-    // leftmost first (registers that follow one another need no return).
+    // leftmost first (registers that follow one another need no return), and
+    // most pixels first with an edge's shades chained.
     best.clear();
-    const auto tryOrder = [&](auto before) {
-      std::stable_sort(band.Used.begin(), band.Used.end(), before);
+    const auto keepIfShorter = [&] {
       trial.clear();
       AppendBand(band, w, trial);
       if (best.empty() || trial.size() < best.size()) best.swap(trial);
     };
-    tryOrder([&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
-    tryOrder([&](int a, int b) {
+    const auto byCount = [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); };
+    std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
+    keepIfShorter();
+    std::stable_sort(band.Used.begin(), band.Used.end(), [&](int a, int b) {
       return at(band.To, a) - at(band.From, a) > at(band.To, b) - at(band.From, b);
     });
-    tryOrder([&](int a, int b) { return at(band.From, a) < at(band.From, b); });
-    // Most pixels first for the registers that fill a column of sixels or
-    // more; the few pixels of the rest (an edge's shades) then follow one
-    // another along the band, each starting after the last one's end when
-    // one can.
+    keepIfShorter();
     std::stable_sort(band.Used.begin(), band.Used.end(),
-                     [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); });
-    const auto few = std::find_if(band.Used.begin(), band.Used.end(),
-                                  [&](int reg) { return at(band.Count, reg) < 6; });
-    if (band.Used.end() - few > 1) {
-      std::vector<int> rest(few, band.Used.end()), chained;
-      std::sort(rest.begin(), rest.end(),
-                [&](int a, int b) { return at(band.From, a) < at(band.From, b); });
-      std::vector<bool> taken(rest.size(), false);
-      for (int column = 0; chained.size() < rest.size();) {
-        std::size_t next = rest.size();
-        for (std::size_t k = 0; k < rest.size() && next == rest.size(); ++k)
-          if (!taken[k] && at(band.From, rest[k]) >= column) next = k;
-        if (next == rest.size()) {
-          column = 0;
-          continue;
-        }
-        taken[next] = true;
-        chained.push_back(rest[next]);
-        column = at(band.To, rest[next]) + 1;
-      }
-      std::copy(chained.begin(), chained.end(), few);
-      trial.clear();
-      AppendBand(band, w, trial);
-      if (trial.size() < best.size()) best.swap(trial);
-    }
+                     [&](int a, int b) { return at(band.From, a) < at(band.From, b); });
+    keepIfShorter();
+    std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
+    if (ChainEdgeShades(band)) keepIfShorter();
     out += best;
     for (int reg : band.Used) band.Count[static_cast<std::size_t>(reg)] = 0;
     if (top + 6 < h) out += '-';
