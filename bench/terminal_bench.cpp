@@ -162,23 +162,26 @@ int main(int argc, char** argv) {
   StartGraphics();
   LoadPosition("kelvar.in");
 
-  // Sixels both ways a terminal may draw them: ending at their own pixels
-  // (xterm), or in whole cells (mlterm, foot, any other).
+  // Sixels each way a terminal may get them: ending at their own pixels
+  // (xterm), in whole cells (foot, mlterm), and in whole cells with colours
+  // of their own (any other sixel terminal).
   struct Way {
     TerminalMode Mode;
-    bool PixelExact;
+    bool PixelExact, Shared;
     const char* Name;
   };
-  const Way ways[] = {{TerminalMode::Sixel, true, "sixels"},
-                      {TerminalMode::Sixel, false, "sixels, whole cells"},
-                      {TerminalMode::Kitty, false, "kitty graphics"},
-                      {TerminalMode::Symbols, false, "symbols"},
-                      {TerminalMode::Console, false, "the console's 16 colours"}};
+  const Way ways[] = {{TerminalMode::Sixel, true, true, "sixels"},
+                      {TerminalMode::Sixel, false, true, "sixels, whole cells"},
+                      {TerminalMode::Sixel, false, false, "sixels, own colours"},
+                      {TerminalMode::Kitty, false, false, "kitty graphics"},
+                      {TerminalMode::Symbols, false, false, "symbols"},
+                      {TerminalMode::Console, false, false, "the console's 16 colours"}};
   std::vector<Counter> counters;
   std::vector<PictureLayout> layouts;
   for (const Way& way : ways) {
     TerminalSize wayed = size;
     wayed.XtermSixels = way.PixelExact;
+    wayed.SharedRegisters = way.Shared;
     layouts.push_back(LayoutPicture(way.Mode, wayed));
     counters.push_back(Counter{NewPicture()});
     ResetPicture(counters.back().Target, layouts.back());

@@ -5,6 +5,8 @@
 // terminal showing what a whole repaint shows, and cost only the change.
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -204,6 +206,36 @@ TEST(TerminalInputTest, SixelLimitsAreReadAndEachModeEntersWithItsOwnSequencesOn
             std::string::npos);
   EXPECT_NE(LeaveSequence(TerminalMode::Sixel, "", true).find("\x1b[?1070h"), std::string::npos);
   EXPECT_EQ(LeaveSequence(TerminalMode::Sixel).find("1070"), std::string::npos);
+}
+
+TEST(TerminalLayoutTest, SixelsShareRegistersAndEndInsideCellsOnlyWhereTheTerminalSaysSo) {
+  struct Case {
+    const char* Term;
+    bool Xterm;            // it named itself XTerm(...)
+    int PrivateRegisters;  // mode 1070 as it reported it
+    bool WantXterm, WantShared;
+  };
+  for (const Case& c :
+       {Case{"xterm", true, 1, true, true}, Case{"foot", false, 1, false, true},
+        Case{"mlterm", false, 0, false, true}, Case{"mlterm-256color", false, -1, false, true},
+        Case{"xterm-256color", false, -1, false, false}, Case{"xterm", true, 3, false, false},
+        Case{"xterm", true, 0, false, false}}) {
+    SCOPED_TRACE(std::string(c.Term) + " 1070=" + std::to_string(c.PrivateRegisters));
+    int master = -1, slave = -1;
+    winsize window{30, 100, 800, 480};
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &window), 0);
+    TerminalAnswers answers;
+    answers.XtermSixels = c.Xterm;
+    answers.PrivateRegisters = c.PrivateRegisters;
+    answers.RegistersShared = SharesRegistersUnasked(c.Term);
+    TerminalSize size;
+    ASSERT_TRUE(ReadTerminalSize(slave, answers, size));
+    close(master);
+    close(slave);
+    const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);
+    EXPECT_EQ(l.XtermSixels, c.WantXterm);
+    EXPECT_EQ(l.SharedRegisters, c.WantShared);
+  }
 }
 
 TEST(TerminalLayoutTest, PictureKeepsItsShapeFitsAndLeavesTheLastRowInPixelModes) {
@@ -742,21 +774,26 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
     bool WholeCells;  // the terminal paints a sixel's whole cells, or drops a
                       // kitty image whose cells a later one covers
     bool Xterm;       // it draws sixels as xterm does (and the game knows it)
+    bool Shared;      // its sixel images share colour registers (and the game knows it)
   };
   for (const TerminalSize size :
        {TerminalSize{120, 42, 6, 13}, TerminalSize{200, 64, 8, 16}, TerminalSize{80, 24, 8, 16},
         TerminalSize{216, 76, 6, 13, 1000, 988, 16}}) {
     for (const Way way :
-         {Way{TerminalMode::Sixel, false, false}, Way{TerminalMode::Sixel, true, false},
-          Way{TerminalMode::Sixel, false, true}, Way{TerminalMode::Kitty, false, false},
-          Way{TerminalMode::Kitty, true, false}}) {
+         {Way{TerminalMode::Sixel, false, false, false},
+          Way{TerminalMode::Sixel, true, false, false}, Way{TerminalMode::Sixel, true, false, true},
+          Way{TerminalMode::Sixel, false, true, true},
+          Way{TerminalMode::Kitty, false, false, false},
+          Way{TerminalMode::Kitty, true, false, false}}) {
       const TerminalMode mode = way.Mode;
       SCOPED_TRACE(std::string(ModeName(mode)) + " " + std::to_string(size.Columns) +
-                   (way.WholeCells ? " whole cells" : "") + (way.Xterm ? " as xterm" : ""));
+                   (way.WholeCells ? " whole cells" : "") + (way.Xterm ? " as xterm" : "") +
+                   (way.Shared ? " shared registers" : ""));
       PictureLayout l = LayoutPicture(mode, size);
       l.XtermSixels = way.Xterm;
+      l.SharedRegisters = way.Shared;
       PixelTerminal terminal(size.Columns, size.Rows, size.CellWidth, size.CellHeight,
-                             way.WholeCells, way.Xterm);
+                             way.WholeCells, way.Shared);
       terminal.LimitW = size.SixelWidth;
       terminal.LimitH = size.SixelHeight;
       terminal.Registers = l.Registers;
@@ -794,7 +831,7 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
         std::string whole;
         PaintPicture(fresh, screen.data(), 0, 479, whole);
         PixelTerminal expected(size.Columns, size.Rows, size.CellWidth, size.CellHeight, false,
-                               way.Xterm);
+                               way.Shared);
         expected.Apply(whole);
         EXPECT_TRUE(terminal.Shown() == expected.Shown());
         FreePicture(fresh);

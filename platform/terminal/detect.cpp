@@ -109,6 +109,10 @@ bool IsLinuxConsole(const char* term) {
   return term != nullptr && std::strncmp(term, "linux", 5) == 0;
 }
 
+bool SharesRegistersUnasked(const char* term) {
+  return term != nullptr && std::strncmp(term, "mlterm", 6) == 0;
+}
+
 bool UsableTerm(const char* term) {
   return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }

@@ -23,10 +23,12 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
   size.SixelWidth = answers.SixelWidth;
   size.SixelHeight = answers.SixelHeight;
   size.Registers = answers.Registers;
-  // Drawn as in xterm only where each image's own colour registers can be
-  // turned off (mode 1070 set or reset, not for good).
+  // Each image's own colour registers can be turned off where mode 1070 is
+  // set or reset, not for good; drawn as in xterm only there.
   const int registers = answers.PrivateRegisters;
-  size.XtermSixels = answers.XtermSixels && (registers == 1 || registers == 2 || registers == 4);
+  const bool resettable = registers == 1 || registers == 2 || registers == 4;
+  size.XtermSixels = answers.XtermSixels && resettable;
+  size.SharedRegisters = resettable || answers.RegistersShared;
   // A cell larger than any font: the sizes are not to be believed.
   if (size.CellWidth > MaxCellSize || size.CellHeight > MaxCellSize)
     size.CellWidth = size.CellHeight = 0;
@@ -46,6 +48,7 @@ PictureLayout LayoutPicture(TerminalMode mode, const TerminalSize& size) {
   layout.SixelHeight = std::max(size.SixelHeight, 0);
   layout.Registers = size.Registers > 0 ? std::min(size.Registers, MaxRegisters) : MaxRegisters;
   layout.XtermSixels = size.XtermSixels;
+  layout.SharedRegisters = size.SharedRegisters;
   const int columns = layout.TerminalColumns, rows = layout.TerminalRows;
   if (mode == TerminalMode::Symbols || mode == TerminalMode::Console) {
     // Whole cells: as wide as the rows allow for the 4:3 shape, and no more

@@ -213,8 +213,8 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
   const std::size_t stride = static_cast<std::size_t>(p.FrameWidth) * PixelBytes;
   // A cost alone defines nothing for later images.
   SixelRegisters trial;
-  if (l.XtermSixels && !markSent) trial = p.Registers;
-  SixelRegisters* shared = !l.XtermSixels ? nullptr : markSent ? &p.Registers : &trial;
+  if (l.SharedRegisters && !markSent) trial = p.Registers;
+  SixelRegisters* shared = !l.SharedRegisters ? nullptr : markSent ? &p.Registers : &trial;
   for (int top = rect.Top; top <= rect.Bottom; top += tileRows)
     for (int left = rect.Left; left <= rect.Right; left += tileColumns) {
       const CellRect tile{left, top, std::min(left + tileColumns - 1, rect.Right),
@@ -223,7 +223,7 @@ void AppendSixelTiles(PixelState& p, const PictureLayout& l, const CellRect& rec
       if (!SixelArea(p, l, tile, a)) continue;
       AppendMoveTo(out, l.Top + a.Y / l.CellHeight, l.Left + a.X / l.CellWidth);
       const std::size_t at = static_cast<std::size_t>(a.Y) * stride + a.X * PixelBytes;
-      AppendSixelImage(&p.Scaled[at], stride, a.W, a.H, l.Registers, out, shared);
+      AppendSixelImage(&p.Scaled[at], stride, a.W, a.H, l.Registers, out, shared, !l.XtermSixels);
       if (!markSent) continue;
       for (int row = a.Y; row < a.Y + a.H; ++row)
         std::memcpy(&p.Sent[row * stride + a.X * PixelBytes],

@@ -114,50 +114,91 @@ void AppendRun(std::string& out, char sixel, int count) {
   }
 }
 
-// Band: one band of six rows: each pixel's register, and per register its
-// pixels and first and last column; Used: the registers it holds, in the
-// order they are drawn.
+// Band: one band of six rows: per register its pixels, first and last
+// column, and a sixel's bits in each column (Masks, from its Slot); Used:
+// the registers it holds, in the order they are drawn; Before: per column,
+// the bits of the registers drawn so far.
 struct Band {
   int Rows = 6;
-  std::vector<int> Register, Count, From, To, Rank, Used;
+  std::vector<int> Count, From, To, Slot, Used;
+  std::vector<std::uint8_t> Masks, Before;
 };
 
-// AppendBand: the band's registers in the order of Used, each painting its
-// own pixels and those of every register after it.
+std::uint8_t MaskAt(const Band& band, int w, int reg, int x) {
+  return band.Masks[static_cast<std::size_t>(band.Slot[static_cast<std::size_t>(reg)]) *
+                        static_cast<std::size_t>(w) +
+                    static_cast<std::size_t>(x)];
+}
+
+// AppendRegister: register reg's sixels, from column (the first register of
+// a band, or one after a return, from 0): its own pixels, and any of those
+// not yet drawn (the registers drawn after it paint over them), each run as
+// long as one sixel allows. Returns the column after its last sixel.
+int AppendRegister(const Band& band, int w, int reg, bool first, int column, std::string& out) {
+  const std::size_t k = static_cast<std::size_t>(reg);
+  // Onwards from where the last one ended when this one begins after it,
+  // else from the band's start again.
+  if (!first && band.From[k] < column) {
+    out += '$';
+    column = 0;
+  }
+  out += '#';
+  AppendNumber(out, reg);
+  AppendRun(out, '?', band.From[k] - column);
+  const int all = (1 << band.Rows) - 1;
+  for (int x = band.From[k]; x <= band.To[k];) {
+    int need = MaskAt(band, w, reg, x), can = all & ~band.Before[static_cast<std::size_t>(x)];
+    int end = x + 1;
+    for (; end <= band.To[k]; ++end) {
+      const int own = MaskAt(band, w, reg, end);
+      const int free = all & ~band.Before[static_cast<std::size_t>(end)];
+      if (((need | own) & ~(can & free)) != 0) break;
+      need |= own;
+      can &= free;
+    }
+    AppendRun(out, static_cast<char>(63 + need), end - x);
+    x = end;
+  }
+  return band.To[k] + 1;
+}
+
+// Drawn: register reg's pixels are drawn.
+void Drawn(Band& band, int w, int reg) {
+  const std::size_t k = static_cast<std::size_t>(reg);
+  for (int x = band.From[k]; x <= band.To[k]; ++x)
+    band.Before[static_cast<std::size_t>(x)] |= MaskAt(band, w, reg, x);
+}
+
+// AppendBand: the band's registers in the order of Used.
 void AppendBand(Band& band, int w, std::string& out) {
-  for (std::size_t i = 0; i < band.Used.size(); ++i)
-    band.Rank[static_cast<std::size_t>(band.Used[i])] = static_cast<int>(i);
-  int column = 0;  // where the last register's sixels ended
+  std::fill(band.Before.begin(), band.Before.end(), 0);
+  int column = 0;
   for (std::size_t i = 0; i < band.Used.size(); ++i) {
-    const std::size_t k = static_cast<std::size_t>(band.Used[i]);
-    // Onwards from where the last one ended when this one begins after it,
-    // else from the band's start again.
-    if (i > 0 && band.From[k] < column) {
-      out += '$';
-      column = 0;
-    }
-    out += '#';
-    AppendNumber(out, band.Used[i]);
-    AppendRun(out, '?', band.From[k] - column);
-    char run = 0;
-    int length = 0;
-    for (int x = band.From[k]; x <= band.To[k]; ++x) {
-      int bits = 0;
-      for (int r = 0; r < band.Rows; ++r)
-        if (band.Rank[static_cast<std::size_t>(
-                band.Register[static_cast<std::size_t>(r * w + x)])] >= static_cast<int>(i))
-          bits |= 1 << r;
-      const char sixel = static_cast<char>(63 + bits);
-      if (sixel == run) {
-        ++length;
-        continue;
+    column = AppendRegister(band, w, band.Used[i], i == 0, column, out);
+    Drawn(band, w, band.Used[i]);
+  }
+}
+
+// CheapestFirstOrder: band.Used in the order built one register at a time,
+// each the one whose sixels cost least there.
+void CheapestFirstOrder(Band& band, int w, std::string& scratch) {
+  std::fill(band.Before.begin(), band.Before.end(), 0);
+  int column = 0;
+  for (std::size_t placed = 0; placed < band.Used.size(); ++placed) {
+    std::size_t best = placed, bestCost = 0;
+    int bestColumn = 0;
+    for (std::size_t j = placed; j < band.Used.size(); ++j) {
+      scratch.clear();
+      const int end = AppendRegister(band, w, band.Used[j], placed == 0, column, scratch);
+      if (j == placed || scratch.size() < bestCost) {
+        best = j;
+        bestCost = scratch.size();
+        bestColumn = end;
       }
-      AppendRun(out, run, length);
-      run = sixel;
-      length = 1;
     }
-    AppendRun(out, run, length);
-    column = band.To[k] + 1;
+    std::swap(band.Used[placed], band.Used[best]);
+    Drawn(band, w, band.Used[placed]);
+    column = bestColumn;
   }
 }
 
@@ -193,14 +234,14 @@ bool ChainEdgeShades(Band& band) {
 }  // namespace
 
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
-                      std::string& out, SixelRegisters* shared) {
+                      std::string& out, SixelRegisters* shared, bool sized) {
   const Palette palette =
       MakePalette(pixels, stride, w, h, std::clamp(registers, 1, MaxRegisters), shared);
   // Every pixel is set, so how a terminal treats pixels left out (P2) cannot
   // matter: some keep what was there, others paint the image's whole area.
   // xterm takes an image's size from its sixels and draws its pixels square
   // whatever P1 says (seen in 379); others are told both.
-  if (shared != nullptr) {
+  if (!sized) {
     out += "\x1bP;1q";
   } else {
     out += "\x1bP0;1;0q\"1;1;";
@@ -218,21 +259,21 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
       AppendNumber(out, c >> shift & 255);
     }
   }
-  // Per band of six rows, the registers in order of how many of its pixels
-  // they hold (or of how wide they spread, when that comes out shorter),
-  // each from its first to its last column. Later sixels paint over earlier
-  // ones, so a register may also set the pixels of those drawn after it: the
-  // first one fills the band in a single run, and the others' runs are
-  // longer and fewer.
+  // Per band of six rows, the registers in the order that comes out
+  // shortest, each from its first to its last column. Later sixels paint
+  // over earlier ones, so a register may also set the pixels of those drawn
+  // after it: the first one fills the band in a single run, and the others'
+  // runs are longer and fewer.
   Band band;
-  band.Register.resize(static_cast<std::size_t>(w) * 6);
   band.Count.assign(palette.Colours.size(), 0);
   band.From.resize(palette.Colours.size());
   band.To.resize(palette.Colours.size());
-  band.Rank.assign(palette.Colours.size(), 0);
-  std::string best, trial;
+  band.Slot.assign(palette.Colours.size(), 0);
+  band.Before.resize(static_cast<std::size_t>(w));
+  std::string best, trial, scratch;
   for (int top = 0; top < h; top += 6) {
     band.Used.clear();
+    band.Masks.clear();
     band.Rows = std::min(6, h - top);
     for (int r = 0; r < band.Rows; ++r) {
       const std::uint8_t* row = pixels + static_cast<std::size_t>(top + r) * stride;
@@ -244,20 +285,22 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
           reg = palette.Lookup.at(colour);
           last = colour;
         }
-        band.Register[static_cast<std::size_t>(r * w + x)] = reg;
         const std::size_t k = static_cast<std::size_t>(reg);
         if (band.Count[k]++ == 0) {
+          band.Slot[k] = static_cast<int>(band.Used.size());
           band.Used.push_back(reg);
+          band.Masks.resize(band.Masks.size() + static_cast<std::size_t>(w), 0);
           band.From[k] = band.To[k] = x;
         }
         band.From[k] = std::min(band.From[k], x);
         band.To[k] = std::max(band.To[k], x);
+        band.Masks[static_cast<std::size_t>(band.Slot[k]) * static_cast<std::size_t>(w) +
+                   static_cast<std::size_t>(x)] |= static_cast<std::uint8_t>(1 << r);
       }
     }
     const auto at = [](const std::vector<int>& v, int k) { return v[static_cast<std::size_t>(k)]; };
-    // Each order tried, the shortest kept: most pixels first, widest first,
-    // leftmost first (registers that follow one another need no return), and
-    // most pixels first with an edge's shades chained.
+    // Each order tried, the shortest kept: most pixels first, the same with
+    // an edge's shades chained, and each register in turn the cheapest one.
     best.clear();
     const auto keepIfShorter = [&] {
       trial.clear();
@@ -267,15 +310,10 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
     const auto byCount = [&](int a, int b) { return at(band.Count, a) > at(band.Count, b); };
     std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
     keepIfShorter();
-    std::stable_sort(band.Used.begin(), band.Used.end(), [&](int a, int b) {
-      return at(band.To, a) - at(band.From, a) > at(band.To, b) - at(band.From, b);
-    });
-    keepIfShorter();
-    std::stable_sort(band.Used.begin(), band.Used.end(),
-                     [&](int a, int b) { return at(band.From, a) < at(band.From, b); });
-    keepIfShorter();
-    std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
     if (ChainEdgeShades(band)) keepIfShorter();
+    std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
+    CheapestFirstOrder(band, w, scratch);
+    keepIfShorter();
     out += best;
     for (int reg : band.Used) band.Count[static_cast<std::size_t>(reg)] = 0;
     if (top + 6 < h) out += '-';

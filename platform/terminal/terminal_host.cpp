@@ -184,6 +184,7 @@ bool Start(std::string& reason) {
     return false;
   }
   t.Console = IsLinuxConsole(term);
+  t.Answers.RegistersShared = SharesRegistersUnasked(term);
   if (!MakeTtyRaw()) {
     reason = "the terminal's settings cannot be changed";
     return false;
@@ -230,11 +231,13 @@ std::string LastLines(const TerminalState& t) {
   return lines;
 }
 
-// SharedRegisters: sixel images share the terminal's colour registers, as
-// the layout draws them for a terminal that keeps them as xterm does.
+// SharedRegisters: each sixel image's own colour registers are turned off
+// (mode 1070), as the layout draws them.
 // PrivateRegistersBack: each image had its own before, so it gets them again.
 bool SharedRegisters(const TerminalState& t) {
-  return t.Layout.Mode == TerminalMode::Sixel && t.Layout.XtermSixels;
+  const int mode = t.Answers.PrivateRegisters;
+  return t.Layout.Mode == TerminalMode::Sixel && t.Layout.SharedRegisters &&
+         (mode == 1 || mode == 2 || mode == 4);
 }
 bool PrivateRegistersBack(const TerminalState& t) {
   return SharedRegisters(t) && t.Answers.PrivateRegisters == 1;

@@ -50,6 +50,9 @@ struct TerminalAnswers {
   // serve later images, those drawn keeping theirs.
   bool XtermSixels = false;
   int PrivateRegisters = -1;  // mode 1070 as DECRQM reports it: -1 not asked back, 0 unknown, 1..4
+  // Its sixel images share colour registers unasked (TERM names mlterm,
+  // which does not know mode 1070).
+  bool RegistersShared = false;
 };
 
 // TerminalQueries: the questions asked at start (mouse modes, the kitty
@@ -63,6 +66,9 @@ extern const char SixelQueries[];
 extern const char ConsoleQueries[];
 // IsLinuxConsole: TERM names the Linux text console.
 bool IsLinuxConsole(const char* term);
+// SharesRegistersUnasked: TERM names a terminal whose sixel images share
+// colour registers without mode 1070 (mlterm).
+bool SharesRegistersUnasked(const char* term);
 // UsableTerm: TERM names a terminal that can show colours and move its cursor
 // (set, and not "dumb").
 bool UsableTerm(const char* term);
@@ -150,8 +156,9 @@ struct TerminalSize {
   int CellHeight = 0;
   int SixelWidth = 0;  // the largest sixel image it draws; 0 when untold
   int SixelHeight = 0;
-  int Registers = 0;         // its sixel colour registers; 0 when untold
-  bool XtermSixels = false;  // as TerminalAnswers says, and mode 1070 can be reset
+  int Registers = 0;             // its sixel colour registers; 0 when untold
+  bool XtermSixels = false;      // as TerminalAnswers says, and mode 1070 can be reset
+  bool SharedRegisters = false;  // mode 1070 can be reset, or its registers are shared unasked
 };
 // ReadTerminalSize: TIOCGWINSZ of descriptor fd, completed by the cell size
 // the terminal told (a cell over MaxCellSize pixels counts as unknown) and
@@ -172,7 +179,8 @@ struct PictureLayout {
   int TerminalColumns = 1, TerminalRows = 1;
   int SixelWidth = 0, SixelHeight = 0;  // the largest sixel image; 0 no limit
   int Registers = 256;                  // sixel colour registers an image may use
-  bool XtermSixels = false;             // images end inside a cell, colours outlast them
+  bool XtermSixels = false;             // images end inside a cell, sized by their sixels
+  bool SharedRegisters = false;         // colours defined in one image serve the later ones
 };
 // MaxRegisters: colour registers an image uses at most, however many the
 // terminal has.
@@ -240,12 +248,12 @@ struct SixelRegisters {
 // red, green, blue, unused) as one sixel image, every pixel set (and none
 // below h in the last band of six rows). Its own colours exactly when there
 // are at most registers, else the most frequent ones and the nearest of them
-// for the rest. shared: for a terminal that draws sixels as xterm does, the
-// colours its registers hold are used as they are and only new ones defined
-// (in free registers while there are some); the image's size is left to its
-// sixels.
+// for the rest. shared: for a terminal whose images share registers, the
+// colours they hold are used as they are and only new ones defined (in free
+// registers while there are some). sized: the image's size is declared
+// (else left to its sixels, as xterm takes it).
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
-                      std::string& out, SixelRegisters* shared = nullptr);
+                      std::string& out, SixelRegisters* shared = nullptr, bool sized = true);
 // AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
 // shown at its own size from pixel (offsetX, offsetY) of the cursor's cell,
 // at height id above the others (later images lie above); the terminal
