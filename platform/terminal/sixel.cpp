@@ -180,7 +180,9 @@ void AppendBand(Band& band, int w, std::string& out) {
 }
 
 // CheapestFirstOrder: band.Used in the order built one register at a time,
-// each the one whose sixels cost least there.
+// each the one whose sixels cost least there. Its time grows with the
+// square of the registers, so bands of more are left to the others.
+constexpr std::size_t CheapestFirstLimit = 48;
 void CheapestFirstOrder(Band& band, int w, std::string& scratch) {
   std::fill(band.Before.begin(), band.Before.end(), 0);
   int column = 0;
@@ -311,9 +313,11 @@ void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int
     std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
     keepIfShorter();
     if (ChainEdgeShades(band)) keepIfShorter();
-    std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
-    CheapestFirstOrder(band, w, scratch);
-    keepIfShorter();
+    if (band.Used.size() <= CheapestFirstLimit) {
+      std::stable_sort(band.Used.begin(), band.Used.end(), byCount);
+      CheapestFirstOrder(band, w, scratch);
+      keepIfShorter();
+    }
     out += best;
     for (int reg : band.Used) band.Count[static_cast<std::size_t>(reg)] = 0;
     if (top + 6 < h) out += '-';
