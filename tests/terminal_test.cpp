@@ -437,6 +437,13 @@ std::vector<Placed> SixelImages(const std::string& bytes) {
   return images;
 }
 
+// Percent: a screen colour (RGB565) as a sixel gives it, percent a channel.
+std::uint32_t Percent(unsigned v) {
+  const unsigned r = v >> 11, g = v >> 5 & 63, b = v & 31;
+  const auto percent = [](unsigned c) { return (c * 100 + 127) / 255; };
+  return percent(r << 3 | r >> 2) << 16 | percent(g << 2 | g >> 4) << 8 | percent(b << 3 | b >> 2);
+}
+
 TEST(TerminalPictureTest, SixelsSendOnlyTheChangedCellsWhole) {
   const TerminalSize size{120, 42, 6, 13};
   const PictureLayout l = LayoutPicture(TerminalMode::Sixel, size);
@@ -765,6 +772,31 @@ void Arrow(std::vector<std::uint16_t>& screen, const std::vector<std::uint16_t>&
     }
 }
 
+TEST(TerminalPictureTest, SharedRegistersAllTakenAreDefinedAnewAndEveryColourStaysExact) {
+  // Twelve new colours, one a paint, where images share eight registers.
+  PictureLayout l = LayoutPicture(TerminalMode::Sixel, TerminalSize{120, 42, 6, 13, 0, 0, 8});
+  l.SharedRegisters = true;
+  ASSERT_EQ(l.Width, 640);
+  PixelTerminal terminal(120, 42, 6, 13, true, true);
+  terminal.Registers = 8;
+  Picture* painted = NewPicture();
+  ResetPicture(painted, l);
+  std::vector<std::uint16_t> screen(640 * 480, 0);
+  for (int k = 0; k <= 12; ++k) {
+    if (k > 0)
+      Fill(screen, 50 * k - 30, 100, 50 * k + 9, 139, static_cast<std::uint16_t>(0x0841 * (k + 2)));
+    std::string bytes;
+    PaintPicture(painted, screen.data(), 0, 479, bytes);
+    terminal.Apply(bytes);
+  }
+  const std::vector<std::uint32_t> shown = terminal.Shown();
+  for (int k = 1; k <= 12; ++k)
+    EXPECT_EQ(shown[static_cast<std::size_t>((l.Top * 13 + 120) * 720 + l.Left * 6 + 50 * k - 10)],
+              Percent(0x0841u * static_cast<unsigned>(k + 2)))
+        << "colour " << k;
+  FreePicture(painted);
+}
+
 TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCostsLittle) {
   // At its own size, at twice it, and below it (every pixel an average); at
   // twice it in a terminal that draws sixels up to 1000 x 988 pixels with
@@ -843,11 +875,8 @@ TEST(TerminalPictureTest, PixelUpdatesLeaveWhatAWholeRepaintShowsAndAPointerCost
         int wrong = 0;
         for (int y = 0; y < l.Height; ++y)
           for (int x = 0; x < l.Width; ++x) {
-            const unsigned v = screen[static_cast<std::size_t>(y / scale * 640 + x / scale)];
-            const unsigned r = v >> 11, g = v >> 5 & 63, b = v & 31;
-            const auto percent = [](unsigned c) { return (c * 100 + 127) / 255; };
-            const std::uint32_t want = percent(r << 3 | r >> 2) << 16 |
-                                       percent(g << 2 | g >> 4) << 8 | percent(b << 3 | b >> 2);
+            const std::uint32_t want =
+                Percent(screen[static_cast<std::size_t>(y / scale * 640 + x / scale)]);
             wrong += shown[static_cast<std::size_t>((l.Top * size.CellHeight + y) * width +
                                                     l.Left * size.CellWidth + x)] != want;
           }

@@ -329,7 +329,7 @@ void ResetPixels(PixelState& p, KittyState& kitty, const PictureLayout& layout) 
   // Black and opaque outside the picture.
   for (std::size_t at = 3; at < p.Scaled.size(); at += PixelBytes) p.Scaled[at] = 255;
   p.Sent = p.Scaled;
-  p.Registers.Defined.clear();
+  p.Registers = SixelRegisters{};
   kitty.Stack.assign(static_cast<std::size_t>(layout.Columns) * layout.Rows, {});
   if (layout.Width < ScreenWidth) {
     p.AcrossWeights = AreaWeights(ScreenWidth, layout.Width);

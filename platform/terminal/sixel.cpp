@@ -91,6 +91,32 @@ Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h
       unplaced.push_back(colour);
     }
   }
+  if (shared != nullptr) {
+    // The registers this image uses keep their colours; each colour left
+    // gets the one longest unused, defined anew.
+    std::vector<bool> mine(static_cast<std::size_t>(registers), false);
+    for (const auto& [colour, reg] : palette.Lookup) mine[static_cast<std::size_t>(reg)] = true;
+    std::vector<std::uint32_t> left;
+    for (std::uint32_t colour : unplaced) {
+      int victim = -1;
+      for (int k = 0; k < registers; ++k)
+        if (!mine[static_cast<std::size_t>(k)] &&
+            (victim < 0 || shared->LastUse[static_cast<std::size_t>(k)] <
+                               shared->LastUse[static_cast<std::size_t>(victim)]))
+          victim = k;
+      if (victim < 0) {
+        left.push_back(colour);
+        continue;
+      }
+      const std::size_t v = static_cast<std::size_t>(victim);
+      defined.erase(palette.Colours[v]);
+      defined[colour] = palette.Lookup[colour] = victim;
+      palette.Colours[v] = colour;
+      mine[v] = true;
+      palette.Define.push_back(victim);
+    }
+    unplaced.swap(left);
+  }
   for (std::uint32_t colour : unplaced) {
     int best = -1;
     for (int k = 0; k < registers; ++k)
@@ -99,6 +125,11 @@ Palette MakePalette(const std::uint8_t* pixels, std::size_t stride, int w, int h
                            Distance(colour, palette.Colours[static_cast<std::size_t>(best)])))
         best = k;
     palette.Lookup[colour] = best;
+  }
+  if (shared != nullptr) {
+    ++shared->Clock;
+    for (const auto& [colour, reg] : palette.Lookup)
+      shared->LastUse[static_cast<std::size_t>(reg)] = shared->Clock;
   }
   return palette;
 }

@@ -240,9 +240,13 @@ void ResetPicture(Picture* picture, const PictureLayout& layout);
 void PaintPicture(Picture* picture, const std::uint16_t* screen, int firstRow, int lastRow,
                   std::string& out);
 // SixelRegisters: colours the terminal's registers hold from earlier
-// images (registers shared, never redefined while the picture lasts).
+// images (registers shared), and when each was last used. Once all are
+// taken, the one longest unused is defined anew: the terminals that share
+// them (xterm, foot, mlterm) keep the colours of images already drawn.
 struct SixelRegisters {
   std::unordered_map<std::uint32_t, int> Defined;
+  std::vector<std::uint64_t> LastUse = std::vector<std::uint64_t>(256, 0);
+  std::uint64_t Clock = 0;
 };
 // AppendSixelImage: w x h pixels (rows stride bytes apart, 4 bytes a pixel:
 // red, green, blue, unused) as one sixel image, every pixel set (and none
@@ -250,8 +254,8 @@ struct SixelRegisters {
 // are at most registers, else the most frequent ones and the nearest of them
 // for the rest. shared: for a terminal whose images share registers, the
 // colours they hold are used as they are and only new ones defined (in free
-// registers while there are some). sized: the image's size is declared
-// (else left to its sixels, as xterm takes it).
+// registers while there are some, then in those longest unused). sized: the image's size is
+// declared (else left to its sixels, as xterm takes it).
 void AppendSixelImage(const std::uint8_t* pixels, std::size_t stride, int w, int h, int registers,
                       std::string& out, SixelRegisters* shared = nullptr, bool sized = true);
 // AppendKittyImage: the same pixels as kitty image number id (RGB, zlib),
