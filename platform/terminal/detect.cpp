@@ -109,6 +109,11 @@ bool IsLinuxConsole(const char* term) {
   return term != nullptr && std::strncmp(term, "linux", 5) == 0;
 }
 
+bool PrivateRegistersResettable(const TerminalAnswers& answers) {
+  const int mode = answers.PrivateRegisters;
+  return mode == 1 || mode == 2 || mode == 4;
+}
+
 bool SharesRegistersUnasked(const char* term) {
   return term != nullptr && std::strncmp(term, "mlterm", 6) == 0;
 }

@@ -23,10 +23,9 @@ bool ReadTerminalSize(int fd, const TerminalAnswers& answers, TerminalSize& size
   size.SixelWidth = answers.SixelWidth;
   size.SixelHeight = answers.SixelHeight;
   size.Registers = answers.Registers;
-  // Each image's own colour registers can be turned off where mode 1070 is
-  // set or reset, not for good; drawn as in xterm only there.
-  const int registers = answers.PrivateRegisters;
-  const bool resettable = registers == 1 || registers == 2 || registers == 4;
+  // Drawn as in xterm only where each image's own colour registers can be
+  // turned off.
+  const bool resettable = PrivateRegistersResettable(answers);
   size.XtermSixels = answers.XtermSixels && resettable;
   size.SharedRegisters = resettable || answers.RegistersShared;
   // A cell larger than any font: the sizes are not to be believed.

@@ -235,9 +235,8 @@ std::string LastLines(const TerminalState& t) {
 // (mode 1070), as the layout draws them.
 // PrivateRegistersBack: each image had its own before, so it gets them again.
 bool SharedRegisters(const TerminalState& t) {
-  const int mode = t.Answers.PrivateRegisters;
   return t.Layout.Mode == TerminalMode::Sixel && t.Layout.SharedRegisters &&
-         (mode == 1 || mode == 2 || mode == 4);
+         PrivateRegistersResettable(t.Answers);
 }
 bool PrivateRegistersBack(const TerminalState& t) {
   return SharedRegisters(t) && t.Answers.PrivateRegisters == 1;

@@ -66,6 +66,9 @@ extern const char SixelQueries[];
 extern const char ConsoleQueries[];
 // IsLinuxConsole: TERM names the Linux text console.
 bool IsLinuxConsole(const char* term);
+// PrivateRegistersResettable: mode 1070 (each sixel image's own colour
+// registers) is reported set or reset, and so can be turned off.
+bool PrivateRegistersResettable(const TerminalAnswers& answers);
 // SharesRegistersUnasked: TERM names a terminal whose sixel images share
 // colour registers without mode 1070 (mlterm).
 bool SharesRegistersUnasked(const char* term);
